@@ -1,0 +1,1 @@
+"""Stand-ins for the host application's common modules."""

@@ -1,0 +1,1 @@
+"""The host application's Windows modules."""

@@ -1,0 +1,49 @@
+// What answers the kernel32 calls: one machine per backend.
+//
+// kernel32.cpp picks the backend at every call; each backend answers with
+// kernel32's results and leaves kernel32's last error, which it sets last of
+// all so that nothing it does afterwards (a journal write, say) can change it.
+#pragma once
+
+#include "platform/kernel32.h"
+
+namespace platform {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  virtual HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) = 0;
+  virtual BOOL FindNextVolumeW(HANDLE find, WCHAR* name, DWORD length) = 0;
+  virtual BOOL FindVolumeClose(HANDLE find) = 0;
+  virtual BOOL GetVolumeInformationW(const WCHAR* root, WCHAR* label,
+                                     DWORD label_size, DWORD* serial,
+                                     DWORD* max_component_length,
+                                     DWORD* flags, WCHAR* filesystem,
+                                     DWORD filesystem_size) = 0;
+  virtual BOOL GetVolumeInformationByHandleW(HANDLE file, WCHAR* label,
+                                             DWORD label_size, DWORD* serial,
+                                             DWORD* max_component_length,
+                                             DWORD* flags, WCHAR* filesystem,
+                                             DWORD filesystem_size) = 0;
+  virtual BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* volume_name,
+                                                WCHAR* path_names,
+                                                DWORD length,
+                                                DWORD* returned_length) = 0;
+  virtual UINT GetDriveTypeW(const WCHAR* root) = 0;
+  virtual BOOL GetDiskFreeSpaceExW(const WCHAR* directory,
+                                   ULONGLONG* free_to_caller,
+                                   ULONGLONG* total, ULONGLONG* total_free) = 0;
+};
+
+// Sets the last error and returns the failure value of the BOOL calls.
+inline BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// The machine this process runs on: kernel32 on Windows, the mount table on
+// Linux, and a machine without volume functions elsewhere.
+Backend& NativeBackend();
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+// The native machine where this platform has no volume functions: every call
+// fails with ERROR_NOT_SUPPORTED, so that only a simulated machine answers.
+#include "platform/backend.h"
+
+namespace platform {
+namespace {
+
+class UnsupportedMachine final : public Backend {
+ public:
+  HANDLE FindFirstVolumeW(WCHAR*, DWORD) override {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return InvalidHandleValue();
+  }
+  BOOL FindNextVolumeW(HANDLE, WCHAR*, DWORD) override { return Unsupported(); }
+  BOOL FindVolumeClose(HANDLE) override { return Unsupported(); }
+  BOOL GetVolumeInformationW(const WCHAR*, WCHAR*, DWORD, DWORD*, DWORD*,
+                             DWORD*, WCHAR*, DWORD) override {
+    return Unsupported();
+  }
+  BOOL GetVolumeInformationByHandleW(HANDLE, WCHAR*, DWORD, DWORD*, DWORD*,
+                                     DWORD*, WCHAR*, DWORD) override {
+    return Unsupported();
+  }
+  BOOL GetVolumePathNamesForVolumeNameW(const WCHAR*, WCHAR*, DWORD,
+                                        DWORD*) override {
+    return Unsupported();
+  }
+  UINT GetDriveTypeW(const WCHAR*) override { return DRIVE_UNKNOWN; }
+  BOOL GetDiskFreeSpaceExW(const WCHAR*, ULONGLONG*, ULONGLONG*,
+                           ULONGLONG*) override {
+    return Unsupported();
+  }
+
+ private:
+  static BOOL Unsupported() { return FailWith(ERROR_NOT_SUPPORTED); }
+};
+
+}  // namespace
+
+Backend& NativeBackend() {
+  static UnsupportedMachine machine;
+  return machine;
+}
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+// UTF-16 strings in the platform's WCHAR, and their UTF-8 form.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/kernel32.h"
+
+namespace platform {
+
+using WideString = std::basic_string<WCHAR>;
+using WideStringView = std::basic_string_view<WCHAR>;
+
+// Expects valid UTF-8 (what a JSON parser or the kernel hands out); an
+// ill-formed byte becomes U+FFFD.
+WideString WideFromUtf8(std::string_view utf8);
+// A lone surrogate, which UTF-8 cannot carry, becomes U+FFFD.
+std::string Utf8FromWide(WideStringView wide);
+
+// The characters of a NUL-terminated string; a null pointer is empty.
+inline WideStringView WideView(const WCHAR* text) {
+  return text == nullptr ? WideStringView() : WideStringView(text);
+}
+
+// Copies text and its NUL into a caller's buffer of `size` characters;
+// false, writing nothing, when it does not fit.
+inline bool CopyWithNul(WideStringView text, WCHAR* buffer, DWORD size) {
+  if (buffer == nullptr || text.size() >= size) return false;
+  text.copy(buffer, text.size());
+  buffer[text.size()] = 0;
+  return true;
+}
+
+}  // namespace platform

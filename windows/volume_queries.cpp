@@ -1,0 +1,297 @@
+#include "windows/volume_queries.h"
+
+#include <cstring>
+
+#include "platform/kernel32.h"
+#include "windows/buffers.h"
+#include "windows/text.h"
+#include "windows/volumes.h"
+
+namespace volumes {
+namespace {
+
+using platform::DWORD;
+using platform::WCHAR;
+
+// Single names are read into buffers of MAX_PATH + 1 characters.
+constexpr DWORD kNameBufferLength = platform::MAX_PATH + 1;
+
+// Enough for the common volume with one drive letter: "E:\", its NUL and
+// the list's closing NUL.
+constexpr DWORD kFirstPathBufferLength = 5;
+
+// A byte count for the logs, as the interpreter's integer.
+OwnedRef ByteCount(DWORD characters) {
+  return OwnedRef::Take(PyLong_FromUnsignedLongLong(
+      static_cast<unsigned long long>(characters) * sizeof(WCHAR)));
+}
+
+bool SameText(BorrowedRef a, BorrowedRef b) {
+  const Py_ssize_t size = PyUnicode_GET_SIZE(a.get());
+  return size == PyUnicode_GET_SIZE(b.get()) &&
+         std::memcmp(PyUnicode_AS_UNICODE(a.get()), PyUnicode_AS_UNICODE(b.get()),
+                     static_cast<std::size_t>(size) * sizeof(Py_UNICODE)) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Volume names
+
+OwnedRef ListVolumeNames() {
+  // Zeroed, so that a name is never read from memory the system left
+  // unwritten.
+  WCHAR name_buffer[kNameBufferLength] = {};
+  VolumeFindHandle handle(
+      platform::FindFirstVolumeW(name_buffer, kNameBufferLength));
+  if (!handle.valid()) RaiseWindowsError(platform::GetLastError());
+
+  OwnedRef volume_names = OwnedRef::Take(PyList_New(0));
+  OwnedRef current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+  Check(PyList_Append(volume_names.get(), current_name.get()));
+  for (;;) {
+    if (!platform::FindNextVolumeW(handle.get(), name_buffer,
+                                   kNameBufferLength)) {
+      const DWORD error = platform::GetLastError();
+      if (error == platform::ERROR_NO_MORE_FILES) break;
+      RaiseWindowsError(error);
+    }
+    current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+    const Py_ssize_t count = PyList_GET_SIZE(volume_names.get());
+    if (SameText(current_name, PyList_GET_ITEM(volume_names.get(), count - 1))) {
+      // Some systems hand out the last name again instead of ending.
+      Log(names().error, "FindNextVolume improperly returned same value %s",
+          {current_name});
+      break;
+    }
+    Check(PyList_Append(volume_names.get(), current_name.get()));
+  }
+  return volume_names;
+}
+
+PyObject* ListVolumeNamesEntry(PyObject*, PyObject*) {
+  return EntryPoint(ListVolumeNames);
+}
+
+// ---------------------------------------------------------------------------
+// Mount points
+
+// The path list that GetVolumePathNamesForVolumeNameW wrote: paths ended by
+// NULs, the list by one more.
+OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
+  OwnedRef paths = OwnedRef::Take(PyList_New(0));
+  const platform::WideStringView list(path_names, length);
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(WCHAR(0), start);
+    if (end == platform::WideStringView::npos) end = list.size();
+    if (end > start) {
+      OwnedRef path = UnicodeFromWide(list.substr(start, end - start));
+      Check(PyList_Append(paths.get(), path.get()));
+    }
+    start = end + 1;
+  }
+  return paths;
+}
+
+PyObject* GetVolumePathNamesForVolumeNameEntry(PyObject*, PyObject* guid_path) {
+  return EntryPoint([&] {
+    CheckArgumentType(guid_path, "guid_path", "basestring",
+                      {&PyString_Type, &PyUnicode_Type});
+    return GetVolumePathNamesForVolumeName(guid_path);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Volume information
+
+// The outputs of one GetVolumeInformation*W call, zeroed before it.
+struct VolumeInformation {
+  WCHAR label[kNameBufferLength] = {};
+  DWORD serial_number = 0;
+  DWORD component_length = 0;
+  DWORD flags = 0;
+  WCHAR filesystem[kNameBufferLength] = {};
+
+  OwnedRef ToTuple() const {
+    OwnedRef volume_label = UnicodeFromWideBuffer(label, kNameBufferLength);
+    OwnedRef serial = OwnedRef::Take(PyLong_FromUnsignedLong(serial_number));
+    OwnedRef length = OwnedRef::Take(PyLong_FromUnsignedLong(component_length));
+    OwnedRef flag_bits = OwnedRef::Take(PyLong_FromUnsignedLong(flags));
+    OwnedRef filesystem_name = EncodeFilesystemName(
+        UnicodeFromWideBuffer(filesystem, kNameBufferLength));
+    return Tuple({volume_label, serial, length, flag_bits, filesystem_name});
+  }
+};
+
+PyObject* GetVolumeInformationEntry(PyObject*, PyObject* path) {
+  return EntryPoint([&] {
+    CheckArgumentType(path, "path", "unicode", {&PyUnicode_Type});
+    return GetVolumeInformation(path);
+  });
+}
+
+PyObject* GetVolumeInformationByHandleEntry(PyObject*, PyObject* handle) {
+  return EntryPoint(
+      [&] { return GetVolumeInformationByHandle(NativeInteger(handle)); });
+}
+
+#define LINE(text) text "\n"
+
+const char kGetVolumeInformationDoc[] =
+    LINE("Retrieves volume information as per the win32 call of the same name.")
+    LINE("")
+    LINE("  Args:")
+    LINE("    path: Unicode path to the volume mountpoint. Must end in a trailing slash.")
+    LINE("")
+    LINE("  Returns:")
+    LINE("    Tuple containing five values. Not coincidentally, this is the same form")
+    LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode")
+    LINE("    and the serial number doesn't need manipulation to match the stat result.")
+    LINE("")
+    LINE("    volume_label: Unicode volume label.")
+    LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.")
+    LINE("    component_length: Integer, maximum path component length on this volume.")
+    LINE("    flags: Integer. See Microsoft's documentation for flag details.")
+    LINE("    filesystem: String, filesystem name.")
+    LINE("")
+    LINE("  Raises:")
+    LINE("    TypeError: If input path is not unicode.")
+    LINE("    WindowsError: For any error involving the Windows API call.")
+    "  ";
+
+const char kGetVolumeInformationByHandleDoc[] =
+    LINE("Retrieves volume information as per the win32 call of the same name.")
+    LINE("")
+    LINE("  Args:")
+    LINE("    handle: File handle to a file on the volume you wish to look up.")
+    LINE("")
+    LINE("  Returns:")
+    LINE("    Tuple containing five values. Not coincidentally, this is the same form")
+    LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode")
+    LINE("    and the serial number doesn't need manipulation to match the stat result.")
+    LINE("")
+    LINE("    volume_label: Unicode volume label.")
+    LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.")
+    LINE("    component_length: Integer, maximum path component length on this volume.")
+    LINE("    flags: Integer. See Microsoft's documentation for flag details.")
+    LINE("    filesystem: String, filesystem name.")
+    LINE("")
+    LINE("  Raises:")
+    LINE("    WindowsError: For any error involving the Windows API call.")
+    "  ";
+
+const char kGetVolumePathNamesForVolumeNameDoc[] =
+    LINE("Retrieves volume paths as per the win32 call of the same name.")
+    LINE("")
+    LINE("  Args:")
+    LINE("    guid_path: The GUID path of the volume, of the form:")
+    LINE("        \"\\\\?\\Volume{ABCDEF-01234...}\\\".")
+    LINE("")
+    LINE("  Returns:")
+    LINE("    List of unicode mount points (drive letters or otherwise) assigned to this")
+    LINE("    volume. Note that some volumes may have no paths assigned. This may even")
+    LINE("    happen when the volume actually does have accessible mounts, due to an")
+    LINE("    apparent bug in the disk management subsystem.")
+    LINE("")
+    LINE("  Raises:")
+    LINE("    WindowsError: If a Windows API returns an error code.")
+    "  ";
+
+const char kListVolumeNamesDoc[] =
+    LINE("Returns a list of UNC volume names.")
+    LINE("")
+    LINE("  Returns:")
+    LINE("    List of UNC GUID volume names as reported by the system. Not all such")
+    LINE("    names will actually correspond to mounted volumes, because Windows.")
+    LINE("")
+    LINE("  Raises:")
+    LINE("    WindowsError: If calls to the Windows API fail.")
+    "  ";
+
+#undef LINE
+
+}  // namespace
+
+OwnedRef GetVolumePathNamesForVolumeName(BorrowedRef guid_path) {
+  OwnedRef volume_name =
+      PyUnicode_CheckExact(guid_path.get())
+          ? OwnedRef::NewReference(guid_path)
+          : OwnedRef::Take(PyObject_Unicode(guid_path.get()));
+  const platform::WideString wide_name = WideFromUnicode(volume_name, "guid_path");
+
+  DWORD buffer_length = kFirstPathBufferLength;
+  DWORD returned_length = 0;
+  PyMemBuffer<WCHAR> path_names;
+  path_names.Allocate(buffer_length);
+  for (;;) {
+    const platform::BOOL succeeded = platform::GetVolumePathNamesForVolumeNameW(
+        wide_name.c_str(), path_names.get(), buffer_length, &returned_length);
+    // Comes first: a failure that reports no length means no mount point.
+    if (returned_length < 2) return OwnedRef::Take(PyList_New(0));
+    if (succeeded) break;
+    const DWORD error = platform::GetLastError();
+    // A "needed" length no larger than the buffer already held would ask for
+    // the same call again, for ever; it is reported as the error it is.
+    if (error == platform::ERROR_MORE_DATA && returned_length > buffer_length) {
+      Log(names().debug, "%s isn't big enough, allocating %s bytes.",
+          {ByteCount(buffer_length), ByteCount(returned_length)});
+      buffer_length = returned_length;
+      path_names.Allocate(buffer_length);
+      continue;
+    }
+    Log(names().error, "Could not write path names into %s-byte buffer.",
+        {ByteCount(buffer_length)});
+    RaiseWindowsError(error);
+    // Carrying on would call again for ever on a lasting failure.
+    Raise(PyExc_SystemError,
+          "RaiseWindowsError returned instead of raising error %lu",
+          static_cast<unsigned long>(error));
+  }
+  // Never trust a length beyond the buffer that the system was given.
+  return SplitPathNames(path_names.get(),
+                        returned_length < buffer_length ? returned_length
+                                                        : buffer_length);
+}
+
+OwnedRef GetVolumeInformation(BorrowedRef path) {
+  if (path.get() == Py_None) {
+    Raise(PyExc_TypeError, "Expected unicode, got None");
+  }
+  platform::WideString root_path = WideFromUnicode(path, "path");
+  if (root_path.empty() || root_path.back() != '\\') root_path.push_back('\\');
+  VolumeInformation information;
+  if (!platform::GetVolumeInformationW(
+          root_path.c_str(), information.label, kNameBufferLength,
+          &information.serial_number, &information.component_length,
+          &information.flags, information.filesystem, kNameBufferLength)) {
+    RaiseWindowsError(platform::GetLastError());
+  }
+  return information.ToTuple();
+}
+
+OwnedRef GetVolumeInformationByHandle(std::int64_t handle) {
+  // Cut to the width of a handle: the low 32 bits on a 32-bit system.
+  const auto file = reinterpret_cast<platform::HANDLE>(
+      static_cast<std::intptr_t>(handle));
+  VolumeInformation information;
+  if (!platform::GetVolumeInformationByHandleW(
+          file, information.label, kNameBufferLength,
+          &information.serial_number, &information.component_length,
+          &information.flags, information.filesystem, kNameBufferLength)) {
+    RaiseWindowsError(platform::GetLastError());
+  }
+  return information.ToTuple();
+}
+
+PyMethodDef kGetVolumeInformationByHandleMethod = {
+    "GetVolumeInformationByHandle", GetVolumeInformationByHandleEntry, METH_O,
+    kGetVolumeInformationByHandleDoc};
+PyMethodDef kGetVolumeInformationMethod = {
+    "GetVolumeInformation", GetVolumeInformationEntry, METH_O,
+    kGetVolumeInformationDoc};
+PyMethodDef kGetVolumePathNamesForVolumeNameMethod = {
+    "_GetVolumePathNamesForVolumeName", GetVolumePathNamesForVolumeNameEntry,
+    METH_O, kGetVolumePathNamesForVolumeNameDoc};
+PyMethodDef kListVolumeNamesMethod = {"_ListVolumeNames", ListVolumeNamesEntry,
+                                      METH_NOARGS, kListVolumeNamesDoc};
+
+}  // namespace volumes
