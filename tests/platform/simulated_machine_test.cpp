@@ -1,2 +1,314 @@
+// The simulated machine, through the kernel32 functions that module code
+// calls: every answer of the call table, malformed files and the journal.
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) {}
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/kernel32.h"
+#include "platform/simulated_machine.h"
+#include "platform/wide_string.h"
+
+namespace platform {
+namespace {
+
+WideString W(const char* utf8) { return WideFromUtf8(utf8); }
+std::string Narrow(const WCHAR* text) { return Utf8FromWide(WideView(text)); }
+std::intptr_t Value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+constexpr char kWorkstation[] = R"({
+  "volumes": [
+    {"name": "\\\\?\\Volume{c}\\", "paths": ["C:\\"], "label": "System",
+     "serial": 3735928559, "flags": 3, "total_bytes": 18446744073709551615,
+     "handles": [40, -1]},
+    {"name": "\\\\?\\Volume{u}\\", "paths": ["E:\\", "C:\\mnt\\usb\\"],
+     "filesystem": "FAT32", "drive_type": 2, "max_component_length": 12},
+    {"name": "\\\\?\\Volume{bad}\\", "paths": ["F:\\"],
+     "fail": {"paths": {"code": 5, "returned_length": 7}, "info": 21,
+              "capacity": 21}}
+  ]
+})";
+
+class SimulatedMachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/simulated-machine-XXXXXX";
+    directory_ = mkdtemp(pattern);
+    journal_ = directory_ + "/journal";
+    setenv("VOLUMES_SIMULATION_JOURNAL", journal_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("VOLUMES_SIMULATION");
+    unsetenv("VOLUMES_SIMULATION_JOURNAL");
+    std::remove(journal_.c_str());
+    std::remove((directory_ + "/machine.json").c_str());
+    rmdir(directory_.c_str());
+  }
+
+  // Replaces the machine file, as the format asks: a new file renamed over.
+  void UseMachine(const std::string& json) {
+    const std::string file = directory_ + "/machine.json";
+    std::ofstream(file + ".new") << json;
+    std::rename((file + ".new").c_str(), file.c_str());
+    setenv("VOLUMES_SIMULATION", file.c_str(), 1);
+  }
+
+  std::vector<std::string> Journal() const {
+    std::ifstream in(journal_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  std::string directory_;
+  std::string journal_;
+};
+
+TEST_F(SimulatedMachineTest, FindFirstVolumeAnswers) {
+  UseMachine(R"({"find_first_error": 21, "volumes": [{"name": "A"}]})");
+  WCHAR name[8] = {};
+  EXPECT_EQ(FindFirstVolumeW(name, 8), InvalidHandleValue());
+  EXPECT_EQ(GetLastError(), 21u);
+
+  UseMachine(R"({})");
+  EXPECT_EQ(FindFirstVolumeW(name, 8), InvalidHandleValue());
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+
+  UseMachine(R"({"volumes": [{"name": "ABCDEFGH"}]})");
+  EXPECT_EQ(FindFirstVolumeW(name, 8), InvalidHandleValue());
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+
+  UseMachine(R"({"volumes": [{"name": "ABCDEFG"}]})");
+  const HANDLE first = FindFirstVolumeW(name, 8);
+  EXPECT_EQ(Value(first), 1);
+  EXPECT_EQ(Narrow(name), "ABCDEFG");
+  const HANDLE second = FindFirstVolumeW(name, 8);
+  EXPECT_EQ(Value(second), 2);
+  EXPECT_TRUE(FindVolumeClose(first));
+  // The smallest value not in use by another open enumeration.
+  const HANDLE third = FindFirstVolumeW(name, 8);
+  EXPECT_EQ(Value(third), 1);
+  EXPECT_TRUE(FindVolumeClose(second));
+  EXPECT_TRUE(FindVolumeClose(third));
+  EXPECT_FALSE(FindVolumeClose(third));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(SimulatedMachineTest, FindNextVolumeWalksItsOwnSnapshot) {
+  UseMachine(R"({"volumes": [{"name": "A"}, {"name": "B"}, {"name": "LONGNAME"}, {"name": "A"}]})");
+  WCHAR name[8] = {};
+  const HANDLE find = FindFirstVolumeW(name, 8);
+  ASSERT_NE(find, InvalidHandleValue());
+  UseMachine(R"({"volumes": [{"name": "X"}]})");
+  ASSERT_TRUE(FindNextVolumeW(find, name, 8));
+  EXPECT_EQ(Narrow(name), "B");
+  EXPECT_FALSE(FindNextVolumeW(find, name, 8));
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+  ASSERT_TRUE(FindNextVolumeW(find, name, 9));
+  EXPECT_EQ(Narrow(name), "LONGNAME");
+  ASSERT_TRUE(FindNextVolumeW(find, name, 9));
+  EXPECT_EQ(Narrow(name), "A");
+  EXPECT_FALSE(FindNextVolumeW(find, name, 9));
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_TRUE(FindVolumeClose(find));
+  EXPECT_FALSE(FindNextVolumeW(find, name, 9));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(SimulatedMachineTest, FindNextVolumeFailsOnceEnoughNamesWereHandedOut) {
+  UseMachine(R"({"volumes": [{"name": "A"}, {"name": "B"}, {"name": "C"}],
+                 "find_next_error": {"after": 2, "code": 5}})");
+  WCHAR name[4] = {};
+  const HANDLE find = FindFirstVolumeW(name, 4);
+  EXPECT_TRUE(FindNextVolumeW(find, name, 4));
+  EXPECT_FALSE(FindNextVolumeW(find, name, 4));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Narrow(name), "B");
+  FindVolumeClose(find);
+}
+
+TEST_F(SimulatedMachineTest, PathNamesAnswers) {
+  UseMachine(kWorkstation);
+  WCHAR paths[32] = {};
+  DWORD length = 99;
+  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{x}\\").c_str(), paths, 32, &length));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(length, 99u);
+
+  // "E:\" NUL "C:\mnt\usb\" NUL NUL: 4 + 12 + 1 characters.
+  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{u}\\").c_str(), paths, 16, &length));
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(length, 17u);
+  ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{u}").c_str(), paths, 17, &length));
+  EXPECT_EQ(length, 17u);
+  EXPECT_EQ(Narrow(paths), "E:\\");
+  EXPECT_EQ(Narrow(paths + 4), "C:\\mnt\\usb\\");
+  EXPECT_EQ(paths[16], 0);
+
+  // A mount point names its volume too, with or without the backslash.
+  ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(W("C:\\mnt\\usb").c_str(), paths, 17, &length));
+  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{bad}\\").c_str(), paths, 32, &length));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(length, 7u);
+
+  UseMachine(R"({"volumes": [{"name": "N"}]})");
+  ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(W("N").c_str(), paths, 1, &length));
+  EXPECT_EQ(length, 1u);
+  EXPECT_EQ(paths[0], 0);
+}
+
+TEST_F(SimulatedMachineTest, VolumeInformationAnswers) {
+  UseMachine(kWorkstation);
+  WCHAR label[8] = {};
+  WCHAR filesystem[8] = {};
+  DWORD serial = 0, component_length = 0, flags = 0;
+  auto query = [&](const char* root, DWORD label_size = 8) {
+    return GetVolumeInformationW(W(root).c_str(), label, label_size, &serial,
+                                 &component_length, &flags, filesystem, 8);
+  };
+  EXPECT_FALSE(query("C:"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  EXPECT_FALSE(query("D:\\"));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(query("F:\\"));
+  EXPECT_EQ(GetLastError(), 21u);
+  EXPECT_FALSE(query("C:\\", 6));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_LENGTH);
+
+  ASSERT_TRUE(query("\\\\?\\Volume{c}\\"));
+  EXPECT_EQ(Narrow(label), "System");
+  EXPECT_EQ(serial, 3735928559u);
+  EXPECT_EQ(component_length, 255u);
+  EXPECT_EQ(flags, 3u);
+  EXPECT_EQ(Narrow(filesystem), "NTFS");
+  ASSERT_TRUE(query("C:\\mnt\\usb\\"));
+  EXPECT_EQ(Narrow(label), "");
+  EXPECT_EQ(component_length, 12u);
+  EXPECT_EQ(Narrow(filesystem), "FAT32");
+
+  ASSERT_TRUE(GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(-1), label, 8, &serial,
+                                            nullptr, nullptr, filesystem, 8));
+  EXPECT_EQ(serial, 3735928559u);
+  EXPECT_FALSE(GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(41), label, 8, &serial,
+                                             nullptr, nullptr, filesystem, 8));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(SimulatedMachineTest, DriveTypeAndCapacityAnswers) {
+  UseMachine(kWorkstation);
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_FIXED);
+  EXPECT_EQ(GetDriveTypeW(W("\\\\?\\Volume{u}\\").c_str()), DRIVE_REMOVABLE);
+  EXPECT_EQ(GetDriveTypeW(W("Z:\\").c_str()), DRIVE_NO_ROOT_DIR);
+
+  ULONGLONG total = 0;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr));
+  EXPECT_EQ(total, 18446744073709551615ull);
+  EXPECT_FALSE(GetDiskFreeSpaceExW(W("Z:\\").c_str(), nullptr, &total, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(GetDiskFreeSpaceExW(W("F:\\").c_str(), nullptr, &total, nullptr));
+  EXPECT_EQ(GetLastError(), 21u);
+}
+
+TEST_F(SimulatedMachineTest, JournalHasOneLinePerCall) {
+  UseMachine(kWorkstation);
+  WCHAR buffer[64];
+  DWORD value = 0;
+  ULONGLONG total = 0;
+  const HANDLE find = FindFirstVolumeW(buffer, 64);
+  FindNextVolumeW(find, buffer, 64);
+  FindVolumeClose(find);
+  GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{u}\\").c_str(), buffer, 14, &value);
+  GetVolumeInformationW(W("E:\\").c_str(), buffer, 64, &value, &value, &value, buffer, 64);
+  GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(-1), buffer, 64, &value, &value, &value, buffer, 64);
+  GetDriveTypeW(W("é:\\").c_str());
+  GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr);
+  EXPECT_EQ(Journal(), (std::vector<std::string>{
+                           "FindFirstVolumeW\t64",
+                           "FindNextVolumeW\t1\t64",
+                           "FindVolumeClose\t1",
+                           "GetVolumePathNamesForVolumeNameW\t\\\\?\\Volume{u}\\\t14",
+                           "GetVolumeInformationW\tE:\\",
+                           "GetVolumeInformationByHandleW\t-1",
+                           "GetDriveTypeW\té:\\",
+                           "GetDiskFreeSpaceExW\tC:\\",
+                       }));
+}
+
+// Every call of a machine whose file cannot be used fails with 1610 and
+// says why on standard error; none looks like a machine without volumes.
+void ExpectEveryCallRefused(const std::string& file, const std::string& problem) {
+  WCHAR buffer[64];
+  DWORD value = 0;
+  ULONGLONG total = 0;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(FindFirstVolumeW(buffer, 64), InvalidHandleValue());
+  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  EXPECT_FALSE(FindNextVolumeW(reinterpret_cast<HANDLE>(1), buffer, 64));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  EXPECT_FALSE(FindVolumeClose(reinterpret_cast<HANDLE>(1)));
+  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("C:\\").c_str(), buffer, 64, &value));
+  EXPECT_FALSE(GetVolumeInformationW(W("C:\\").c_str(), buffer, 64, &value, &value, &value, buffer, 64));
+  EXPECT_FALSE(GetVolumeInformationByHandleW(nullptr, buffer, 64, &value, &value, &value, buffer, 64));
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_UNKNOWN);
+  EXPECT_FALSE(GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  const std::string line = "volume simulation: " + file + ": " + problem + "\n";
+  std::string expected;
+  for (int call = 0; call < 8; ++call) expected += line;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+}
+
+TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
+  const std::string file = directory_ + "/machine.json";
+  struct Case {
+    const char* json;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"{\"volumes\": [", "not valid JSON: parse error at line 1, column 14: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"[]", "top level: must be an object"},
+      {R"({"volume": []})", "volume: unknown key"},
+      {R"({"volumes": [{"paths": []}]})", "volumes[0]: missing required key \"name\""},
+      {R"({"volumes": [{"name": "A", "serial": 4294967296}]})", "volumes[0].serial: must be an integer from 0 to 4294967295"},
+      {R"({"volumes": [{"name": "A", "serial": -1}]})", "volumes[0].serial: must be an integer from 0 to 4294967295"},
+      {R"({"volumes": [{"name": "A", "flags": 1.0}]})", "volumes[0].flags: must be an integer from 0 to 4294967295"},
+      {R"({"volumes": [{"name": "A"}, {"name": "B", "paths": ["x", 1]}]})", "volumes[1].paths[1]: must be a string"},
+      {R"({"volumes": [{"name": "A", "fail": {"paths": {"code": 5}}}]})", "volumes[0].fail.paths: missing required key \"returned_length\""},
+      {R"({"volumes": [{"name": "A", "fail": {"mount": 5}}]})", "volumes[0].fail.mount: unknown key"},
+      {R"({"find_next_error": {"after": 1, "code": 2, "x": 0}})", "find_next_error.x: unknown key"},
+      {R"({"volumes": [{"name": "A", "handles": [9223372036854775808]}]})", "volumes[0].handles[0]: must be an integer from -9223372036854775808 to 9223372036854775807"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    UseMachine(c.json);
+    ExpectEveryCallRefused(file, c.problem);
+  }
+  unsetenv("VOLUMES_SIMULATION");
+  const std::string missing = directory_ + "/missing.json";
+  setenv("VOLUMES_SIMULATION", missing.c_str(), 1);
+  ExpectEveryCallRefused(missing, "cannot read the file: No such file or directory");
+}
+
+TEST_F(SimulatedMachineTest, ParsedFileFollowsReplacement) {
+  UseMachine(R"({"volumes": [{"name": "A", "paths": ["C:\\"]}]})");
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_FIXED);
+  UseMachine(R"({"volumes": [{"name": "A", "paths": ["C:\\"], "drive_type": 6}]})");
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_RAMDISK);
+}
+
+TEST_F(SimulatedMachineTest, EmptySwitchMeansTheRealMachine) {
+  UseMachine(kWorkstation);
+  setenv("VOLUMES_SIMULATION", "", 1);
+  WCHAR name[64];
+  const HANDLE find = FindFirstVolumeW(name, 64);
+  if (find != InvalidHandleValue()) FindVolumeClose(find);
+  EXPECT_TRUE(Journal().empty());
+}
+
+}  // namespace
+}  // namespace platform

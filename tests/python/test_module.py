@@ -1,0 +1,240 @@
+"""The module as start-up leaves it: attributes, constants, the class."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+from common import volume_entry
+from windows import volumes
+
+DeviceType = volume_entry.DeviceType
+VolumeInfoClass = volumes.VolumeInfo.__wrapped__
+
+
+class AttributesTest(unittest.TestCase):
+
+  def testNamesAndDocstring(self):
+    self.assertEqual(volumes.__name__, 'windows.volumes')
+    self.assertEqual(volumes.__doc__, 'Volume information cache service.')
+    self.assertEqual(volumes.LOGGER.name, 'windows.volumes')
+    for name, module in [('logging', 'logging'), ('re', 're'),
+                         ('utils', 'common.utils'),
+                         ('volume_entry', 'common.volume_entry'),
+                         ('service', 'common.service.service'),
+                         ('platform_utils', 'platforms.platform_utils')]:
+      self.assertIs(getattr(volumes, name), sys.modules[module])
+    self.assertFalse(hasattr(volumes, 'winwrap'))
+    self.assertFalse(hasattr(volumes, '_IS_FAT_CACHE'))
+    self.assertFalse(hasattr(volumes, '_FAT_FILESYSTEMS'))
+
+  def testModuleFunctions(self):
+    for name in ['GetVolumeInformationByHandle', 'GetVolumeInformation',
+                 '_GetVolumePathNamesForVolumeName', '_ListVolumeNames',
+                 'FindVolumeID', '_VolumeIDFromSerialNumber', 'IsFAT']:
+      function = getattr(volumes, name)
+      self.assertEqual(type(function).__name__, 'builtin_function_or_method')
+      self.assertEqual(function.__name__, name)
+      self.assertEqual(function.__module__, 'windows.volumes')
+    self.assertIsNone(volumes._VolumeIDFromSerialNumber.__doc__)
+    self.assertEqual(volumes._ListVolumeNames.__doc__.splitlines()[0],
+                     'Returns a list of UNC volume names.')
+    for function in [volumes.GetVolumeInformation,
+                     volumes.GetVolumeInformationByHandle,
+                     volumes._GetVolumePathNamesForVolumeName,
+                     volumes._ListVolumeNames, volumes.FindVolumeID,
+                     volumes.IsFAT]:
+      self.assertTrue(function.__doc__.endswith('\n  '), function.__name__)
+
+  def testDriveTypeMap(self):
+    table = volumes.DRIVE_TYPE_MAP
+    self.assertEqual(sorted(table), range(7))
+    self.assertTrue(all(type(key) is long for key in table))
+    self.assertIs(table[3], DeviceType.INTERNAL)
+    self.assertIs(table[3L], DeviceType.INTERNAL)
+    self.assertEqual([table[k] for k in range(7)], [
+        DeviceType.UNKNOWN, DeviceType.UNKNOWN, DeviceType.REMOVABLE,
+        DeviceType.INTERNAL, DeviceType.NETWORK, DeviceType.REMOVABLE,
+        DeviceType.RAM])
+    self.assertIsNone(table.get(7))
+
+  def testVolumeNameGuidMatcher(self):
+    matcher = volumes.VOLUME_NAME_GUID_MATCHER
+    self.assertIs(type(matcher.pattern), str)
+    self.assertEqual(len(matcher.pattern), 28)
+    self.assertEqual(matcher.flags, 0)
+    guid = '4a1f06e2-8d2e-11e1-b0c4-0800200c9a66'
+    name = '\\\\?\\Volume{%s}\\' % guid
+    self.assertEqual(matcher.match(name).group(1), guid)
+    self.assertEqual(matcher.match(unicode(name)).group(1), guid)
+    for other in [name[:-1], 'x' + name, '\\\\?\\Volume{a b}\\',
+                  '\\\\?\\Volume{a.b}\\', '\\\\?\\Volume{}\\']:
+      self.assertIsNone(matcher.match(other), other)
+
+
+class VolumeInfoClassTest(unittest.TestCase):
+
+  def testClassNamespace(self):
+    self.assertIs(type(VolumeInfoClass), type)
+    self.assertEqual(VolumeInfoClass.__bases__, (object,))
+    self.assertEqual(VolumeInfoClass.__name__, 'VolumeInfo')
+    self.assertEqual(VolumeInfoClass.__module__, 'windows.volumes')
+    self.assertEqual(VolumeInfoClass.__qualname__, 'VolumeInfo')
+    self.assertTrue(VolumeInfoClass.__doc__.startswith(
+        'Volume information cache service.\n\n  On Windows'))
+    self.assertTrue(VolumeInfoClass.__doc__.endswith('change handling.\n  '))
+
+  def testMethodsShowWhatPythonFunctionsShow(self):
+    expected = {
+        '__init__': (('self',), None, None),
+        'FindVolumeID': (('self', 'stat_result'), None, 'Get the volume ID'),
+        'AllVolumeEntries': (('self', 'force_update'), (False,),
+                             'Returns the volume entry dictionary.'),
+        'GetVolumeEntryForVolumeID': (('self', 'volume_id'), None, None),
+        'GetVolumeEntryForDeviceNumber': (('self', 'st_dev'), None, None),
+        '_PopulateVolumeTable': (('self', 'current_volume_ids'), None, None),
+    }
+    for name, (parameters, defaults, doc) in expected.items():
+      method = VolumeInfoClass.__dict__[name]
+      self.assertEqual((method.__name__, method.func_name), (name, name))
+      self.assertEqual(method.__qualname__, 'VolumeInfo.' + name)
+      self.assertEqual(method.__module__, 'windows.volumes')
+      self.assertEqual(method.__defaults__, defaults)
+      self.assertEqual(method.func_defaults, defaults)
+      self.assertEqual(method.__code__.co_varnames, parameters)
+      self.assertEqual(method.func_code.co_argcount, len(parameters))
+      self.assertIs(method.func_doc, method.__doc__)
+      if doc is None:
+        self.assertIsNone(method.__doc__)
+      else:
+        self.assertTrue(method.__doc__.startswith(doc), name)
+
+  def testMethodsBindAsFunctionsDo(self):
+    instance = VolumeInfoClass()
+    bound = instance.AllVolumeEntries
+    self.assertIs(bound.im_self, instance)
+    self.assertIs(bound.im_func, VolumeInfoClass.__dict__['AllVolumeEntries'])
+    unbound = VolumeInfoClass.AllVolumeEntries
+    self.assertIsNone(unbound.im_self)
+    self.assertIs(unbound.im_class, VolumeInfoClass)
+    self.assertRaises(TypeError, unbound)
+    self.assertEqual(repr(unbound), '<unbound method VolumeInfo.AllVolumeEntries>')
+
+  def testSingletonServiceAndInstanceState(self):
+    self.assertIs(volumes.VolumeInfo(), volumes.VolumeInfo())
+    instance = VolumeInfoClass()
+    self.assertEqual(instance._volume_ids, {})
+    self.assertEqual(instance._volume_entries, {})
+    self.assertIsNot(instance._volume_ids, instance._volume_entries)
+    with instance._lock:
+      self.assertFalse(instance._lock.acquire(False))
+
+
+BUILD_TREE = os.path.dirname(os.path.dirname(volumes.__file__))
+
+
+class StartUpFailureTest(unittest.TestCase):
+  """Start-up in a fresh interpreter whose sibling modules are replaced."""
+
+  def setUp(self):
+    self.overrides = tempfile.mkdtemp(prefix='volumes-startup-')
+
+  def tearDown(self):
+    shutil.rmtree(self.overrides)
+
+  def Override(self, path, source):
+    full_path = os.path.join(self.overrides, path)
+    if not os.path.isdir(os.path.dirname(full_path)):
+      os.makedirs(os.path.dirname(full_path))
+    with open(full_path, 'w') as out:
+      out.write(textwrap.dedent(source))
+
+  def Import(self):
+    """Imports windows.volumes; returns what failed and what got bound."""
+    script = textwrap.dedent('''
+        import sys
+        try:
+          import windows.volumes
+          print 'ok'
+        except Exception as error:
+          print '%s: %s' % (type(error).__name__, error)
+        module = sys.modules.get('windows.volumes')
+        print sorted(n for n in vars(module) if not n.startswith('__'))
+        ''')
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [self.overrides, BUILD_TREE]))
+    output = subprocess.check_output([sys.executable, '-c', script],
+                                     env=environment)
+    outcome, bound = output.splitlines()
+    return outcome, eval(bound)
+
+  def LinkHostPackage(self, package, keep=()):
+    """A copy of a host package holding only the modules in `keep`."""
+    os.makedirs(os.path.join(self.overrides, package))
+    self.Override(os.path.join(package, '__init__.py'), '')
+    for module in keep:
+      shutil.copy(os.path.join(BUILD_TREE, package, module),
+                  os.path.join(self.overrides, package, module))
+
+  def testMissingModuleStopsAfterTheEarlierImports(self):
+    self.LinkHostPackage('platforms')
+    self.Override('platforms/platform_utils.py', 'import no_such_module\n')
+    outcome, bound = self.Import()
+    self.assertEqual(outcome, 'ImportError: No module named no_such_module')
+    self.assertEqual(bound, ['GetVolumeInformation',
+                             'GetVolumeInformationByHandle',
+                             '_GetVolumePathNamesForVolumeName', 'logging',
+                             're', 'service', 'utils', 'volume_entry'])
+
+  def testMissingNameInFromImport(self):
+    self.LinkHostPackage('common', keep=['utils.py'])
+    outcome, bound = self.Import()
+    self.assertEqual(outcome, 'ImportError: cannot import name volume_entry')
+    self.assertNotIn('volume_entry', bound)
+    self.assertIn('utils', bound)
+
+  def testMissingDeviceTypeMember(self):
+    self.LinkHostPackage('common', keep=['utils.py'])
+    os.makedirs(os.path.join(self.overrides, 'common', 'service'))
+    for module in ['__init__.py', 'service.py']:
+      shutil.copy(os.path.join(BUILD_TREE, 'common', 'service', module),
+                  os.path.join(self.overrides, 'common', 'service', module))
+    self.Override('common/volume_entry.py', '''
+        class DeviceType(object):
+          UNKNOWN = 'unknown'
+          REMOVABLE = 'removable'
+        ''')
+    outcome, bound = self.Import()
+    self.assertEqual(
+        outcome, "AttributeError: type object 'DeviceType' has no attribute "
+        "'INTERNAL'")
+    self.assertIn('LOGGER', bound)
+    self.assertNotIn('DRIVE_TYPE_MAP', bound)
+
+  def testWinwrapWithoutEntryPoint(self):
+    self.LinkHostPackage('windows')
+    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
+    self.Override('windows/winwrap.py', 'def RaiseWindowsError(code=None): pass\n')
+    outcome, bound = self.Import()
+    self.assertEqual(outcome, 'ImportError: windows.winwrap does not provide '
+                     'RaiseWindowsError (capsule windows.winwrap._C_API)')
+    self.assertNotIn('logging', bound)
+
+  def testSingletonFailurePasses(self):
+    self.LinkHostPackage('common', keep=['utils.py', 'volume_entry.py'])
+    self.Override('common/service/__init__.py', '')
+    self.Override('common/service/service.py', '''
+        def Singleton(cls):
+          raise RuntimeError('no services today: %s' % cls.__name__)
+        ''')
+    outcome, bound = self.Import()
+    self.assertEqual(outcome, 'RuntimeError: no services today: VolumeInfo')
+    self.assertIn('IsFAT', bound)
+    self.assertNotIn('VolumeInfo', bound)
+
+
+if __name__ == '__main__':
+  unittest.main()
