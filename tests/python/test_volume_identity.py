@@ -41,7 +41,7 @@ class VolumeIDTest(unittest.TestCase):
 
   def testFindVolumeID(self):
     here = volumes.FindVolumeID(os.stat(__file__))
-    self.assertIs(here, volumes.FindVolumeID(os.stat(os.path.dirname(__file__))))
+    self.assertIs(here, volumes.FindVolumeID(os.stat(os.path.dirname(os.path.abspath(__file__)))))
     self.assertEqual(here, 'serial:%d' % os.stat(__file__).st_dev)
     self.assertIs(VolumeInfoClass().FindVolumeID(os.stat(__file__)), here)
     self.assertEqual(volumes.FindVolumeID(Stat(99)), 'serial:99')
