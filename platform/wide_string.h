@@ -1,6 +1,7 @@
 // UTF-16 strings in the platform's WCHAR, and their UTF-8 form.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,13 @@ using WideStringView = std::basic_string_view<WCHAR>;
 WideString WideFromUtf8(std::string_view utf8);
 // A lone surrogate, which UTF-8 cannot carry, becomes U+FFFD.
 std::string Utf8FromWide(WideStringView wide);
+
+// A Linux path's bytes as UTF-16 and back again, exactly: the path is UTF-8,
+// and each byte that is not goes to U+DC80..U+DCFF (as Python 3's
+// "surrogateescape" does).  A lone surrogate of another kind has no path
+// bytes: nullopt.
+WideString WideFromPathBytes(std::string_view path);
+std::optional<std::string> PathBytesFromWide(WideStringView wide);
 
 // The characters of a NUL-terminated string; a null pointer is empty.
 inline WideStringView WideView(const WCHAR* text) {
