@@ -19,10 +19,11 @@
 //                     handles are file descriptors
 //
 // The mount table comes from libmount, labels, UUIDs and FAT versions from
-// libblkid, removable flags from sysfs.  A table is kept while
-// /proc/self/mountinfo reads the same.
+// libblkid, removable flags from sysfs.  A table is kept until the kernel
+// reports a change of /proc/self/mountinfo.
 #include <blkid/blkid.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <libmount/libmount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -78,12 +79,47 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-std::string ReadMountinfo() {
-  std::ifstream in("/proc/self/mountinfo", std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+// /proc/self/mountinfo, kept open: the kernel flags an open mountinfo file
+// with POLLPRI after every change to the mount table, until it is read
+// again, so an unchanged table costs one poll() instead of a read.
+class MountinfoFile {
+ public:
+  MountinfoFile(const MountinfoFile&) = delete;
+  MountinfoFile& operator=(const MountinfoFile&) = delete;
+  MountinfoFile() = default;
+  ~MountinfoFile() { Close(); }
+
+  // False when the table cannot have changed since the last Read().
+  bool MayHaveChanged() {
+    if (fd_ < 0 || owner_ != ::getpid()) return true;
+    struct pollfd watch = {fd_, POLLPRI, 0};
+    return ::poll(&watch, 1, 0) != 0;
+  }
+
+  std::string Read() {
+    if (owner_ != ::getpid()) Close();  // a forked child sees its own table
+    if (fd_ < 0) {
+      fd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+      owner_ = ::getpid();
+    }
+    std::string text;
+    if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return text;
+    char chunk[8192];
+    ssize_t count;
+    while ((count = ::read(fd_, chunk, sizeof chunk)) > 0) text.append(chunk, count);
+    if (count < 0) Close();  // read again from scratch next time
+    return text;
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+  pid_t owner_ = 0;
+};
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -487,10 +523,12 @@ class LinuxMachine final : public Backend {
 
  private:
   std::shared_ptr<const MountTable> CurrentTable() {
-    std::string mountinfo = ReadMountinfo();
     std::lock_guard<std::mutex> lock(table_mutex_);
-    if (!table_ || table_->mountinfo != mountinfo) {
-      table_ = ParseMountTable(std::move(mountinfo));
+    if (!table_ || mountinfo_.MayHaveChanged()) {
+      std::string text = mountinfo_.Read();
+      if (!table_ || table_->mountinfo != text) {
+        table_ = ParseMountTable(std::move(text));
+      }
     }
     return table_;
   }
@@ -508,6 +546,7 @@ class LinuxMachine final : public Backend {
   }
 
   std::mutex table_mutex_;
+  MountinfoFile mountinfo_;
   std::shared_ptr<const MountTable> table_;
   EnumerationTable<MountTable> enumerations_;
 };

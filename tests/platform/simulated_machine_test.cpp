@@ -101,7 +101,7 @@ TEST_F(SimulatedMachineTest, FindFirstVolumeAnswers) {
 
 TEST_F(SimulatedMachineTest, FindNextVolumeWalksItsOwnSnapshot) {
   UseMachine(R"({"volumes": [{"name": "A"}, {"name": "B"}, {"name": "LONGNAME"}, {"name": "A"}]})");
-  WCHAR name[8] = {};
+  WCHAR name[9] = {};
   const HANDLE find = FindFirstVolumeW(name, 8);
   ASSERT_NE(find, InvalidHandleValue());
   UseMachine(R"({"volumes": [{"name": "X"}]})");
