@@ -4,8 +4,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libmount-dev libblkid-dev util-linux coreutils
+packages="cmake g++ make pkg-config libgtest-dev
+  nlohmann-json3-dev libmount-dev libblkid-dev util-linux mount coreutils
   dosfstools exfatprogs fuse3 fusefat exfat-fuse"
 missing=""
 for package in $packages; do

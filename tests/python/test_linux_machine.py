@@ -162,7 +162,7 @@ class FatImages(object):
   def Remove(self):
     for mount_point in reversed(self.mounts):
       if subprocess.call(['umount', mount_point], stderr=open(os.devnull, 'w')):
-        subprocess.call(['fusermount', '-u', mount_point])
+        subprocess.call(['fusermount3', '-u', mount_point])
     for loop in self.loops:
       subprocess.call(['losetup', '-d', loop])
     shutil.rmtree(self.directory, ignore_errors=True)
