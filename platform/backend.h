@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/wide_string.h"
 
 namespace platform {
 
@@ -34,6 +35,24 @@ class Backend {
   virtual BOOL GetDiskFreeSpaceExW(const WCHAR* directory,
                                    ULONGLONG* free_to_caller,
                                    ULONGLONG* total, ULONGLONG* total_free) = 0;
+};
+
+// The outputs of GetVolumeInformationW and GetVolumeInformationByHandleW.  A
+// null buffer or pointer is an output that the caller did not ask for.
+struct VolumeInformationOutputs {
+  WCHAR* label;
+  DWORD label_size;
+  DWORD* serial;
+  DWORD* max_component_length;
+  DWORD* flags;
+  WCHAR* filesystem;
+  DWORD filesystem_size;
+
+  // Writes every output asked for; fails with ERROR_BAD_LENGTH, writing
+  // nothing, when a name does not fit its buffer with its NUL.
+  BOOL Write(WideStringView label_text, DWORD serial_value,
+             DWORD max_component_length_value, DWORD flags_value,
+             WideStringView filesystem_text) const;
 };
 
 // Sets the last error and returns the failure value of the BOOL calls.

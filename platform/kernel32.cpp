@@ -99,6 +99,27 @@ BOOL GetDiskFreeSpaceExW(const WCHAR* lpDirectoryName,
   });
 }
 
+BOOL VolumeInformationOutputs::Write(WideStringView label_text,
+                                     DWORD serial_value,
+                                     DWORD max_component_length_value,
+                                     DWORD flags_value,
+                                     WideStringView filesystem_text) const {
+  if ((label != nullptr && label_text.size() >= label_size) ||
+      (filesystem != nullptr && filesystem_text.size() >= filesystem_size)) {
+    return FailWith(ERROR_BAD_LENGTH);
+  }
+  if (label != nullptr) CopyWithNul(label_text, label, label_size);
+  if (filesystem != nullptr) {
+    CopyWithNul(filesystem_text, filesystem, filesystem_size);
+  }
+  if (serial != nullptr) *serial = serial_value;
+  if (max_component_length != nullptr) {
+    *max_component_length = max_component_length_value;
+  }
+  if (flags != nullptr) *flags = flags_value;
+  return TRUE;
+}
+
 #ifdef _WIN32
 // Every backend shares the thread's own Win32 last error.
 DWORD GetLastError() { return ::GetLastError(); }

@@ -368,27 +368,14 @@ DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
 }
 
 BOOL WriteVolumeInformation(const LinuxVolume& volume,
-                            const struct statvfs& status, WCHAR* label,
-                            DWORD label_size, DWORD* serial,
-                            DWORD* max_component_length, DWORD* flags,
-                            WCHAR* filesystem, DWORD filesystem_size) {
+                            const struct statvfs& status,
+                            const VolumeInformationOutputs& outputs) {
   if (static_cast<std::uint64_t>(volume.device) > 0xFFFFFFFFu) {
     return FailWith(ERROR_ARITHMETIC_OVERFLOW);
   }
-  if ((label != nullptr && volume.label.size() >= label_size) ||
-      (filesystem != nullptr && volume.filesystem.size() >= filesystem_size)) {
-    return FailWith(ERROR_BAD_LENGTH);
-  }
-  if (label != nullptr) CopyWithNul(volume.label, label, label_size);
-  if (filesystem != nullptr) {
-    CopyWithNul(volume.filesystem, filesystem, filesystem_size);
-  }
-  if (serial != nullptr) *serial = static_cast<DWORD>(volume.device);
-  if (max_component_length != nullptr) {
-    *max_component_length = static_cast<DWORD>(status.f_namemax);
-  }
-  if (flags != nullptr) *flags = FileSystemFlags(volume, status);
-  return TRUE;
+  return outputs.Write(volume.label, static_cast<DWORD>(volume.device),
+                       static_cast<DWORD>(status.f_namemax),
+                       FileSystemFlags(volume, status), volume.filesystem);
 }
 
 class LinuxMachine final : public Backend {
@@ -442,9 +429,10 @@ class LinuxMachine final : public Backend {
     if (::statvfs(volume->mount_points.front().c_str(), &status) != 0) {
       return FailWith(Win32ErrorFromErrno(errno));
     }
-    return WriteVolumeInformation(*volume, status, label, label_size, serial,
-                                  max_component_length, flags, filesystem,
-                                  filesystem_size);
+    return WriteVolumeInformation(
+        *volume, status,
+        {label, label_size, serial, max_component_length, flags, filesystem,
+         filesystem_size});
   }
 
   BOOL GetVolumeInformationByHandleW(HANDLE file, WCHAR* label,
@@ -463,9 +451,10 @@ class LinuxMachine final : public Backend {
     const auto table = CurrentTable();
     for (const LinuxVolume& volume : table->volumes) {
       if (volume.device == file_status.st_dev) {
-        return WriteVolumeInformation(volume, status, label, label_size,
-                                      serial, max_component_length, flags,
-                                      filesystem, filesystem_size);
+        return WriteVolumeInformation(
+            volume, status,
+            {label, label_size, serial, max_component_length, flags,
+             filesystem, filesystem_size});
       }
     }
     // An open pipe, socket or file of a pseudo filesystem: no volume.

@@ -309,26 +309,12 @@ WideStringView WithoutTrailingBackslash(WideStringView text) {
   return text;
 }
 
-BOOL WriteVolumeInformation(const Volume& volume, WCHAR* label,
-                            DWORD label_size, DWORD* serial,
-                            DWORD* max_component_length, DWORD* flags,
-                            WCHAR* filesystem, DWORD filesystem_size) {
+BOOL WriteVolumeInformation(const Volume& volume,
+                            const VolumeInformationOutputs& outputs) {
   if (volume.fail_info) return FailWith(*volume.fail_info);
-  // A null buffer is a value the caller did not ask for, as in kernel32.
-  if ((label != nullptr && volume.label.size() >= label_size) ||
-      (filesystem != nullptr && volume.filesystem.size() >= filesystem_size)) {
-    return FailWith(ERROR_BAD_LENGTH);
-  }
-  if (label != nullptr) CopyWithNul(volume.label, label, label_size);
-  if (filesystem != nullptr) {
-    CopyWithNul(volume.filesystem, filesystem, filesystem_size);
-  }
-  if (serial != nullptr) *serial = volume.serial;
-  if (max_component_length != nullptr) {
-    *max_component_length = volume.max_component_length;
-  }
-  if (flags != nullptr) *flags = volume.flags;
-  return TRUE;
+  return outputs.Write(volume.label, volume.serial,
+                       volume.max_component_length, volume.flags,
+                       volume.filesystem);
 }
 
 }  // namespace
@@ -455,9 +441,9 @@ BOOL SimulatedMachine::GetVolumeInformationW(
   }
   const Volume* volume = FindVolume(*machine, root_path);
   if (volume == nullptr) return FailWith(ERROR_PATH_NOT_FOUND);
-  return WriteVolumeInformation(*volume, label, label_size, serial,
-                                max_component_length, flags, filesystem,
-                                filesystem_size);
+  return WriteVolumeInformation(
+      *volume, {label, label_size, serial, max_component_length, flags,
+                filesystem, filesystem_size});
 }
 
 BOOL SimulatedMachine::GetVolumeInformationByHandleW(
@@ -471,9 +457,9 @@ BOOL SimulatedMachine::GetVolumeInformationByHandleW(
   for (const Volume& volume : machine->volumes) {
     for (const std::int64_t handle : volume.handles) {
       if (handle == value) {
-        return WriteVolumeInformation(volume, label, label_size, serial,
-                                      max_component_length, flags,
-                                      filesystem, filesystem_size);
+        return WriteVolumeInformation(
+            volume, {label, label_size, serial, max_component_length, flags,
+                     filesystem, filesystem_size});
       }
     }
   }

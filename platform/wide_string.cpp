@@ -101,40 +101,44 @@ WideString WideFromPathBytes(std::string_view path) {
   });
 }
 
-std::optional<std::string> PathBytesFromWide(WideStringView wide) {
-  std::string out;
+// Encodes UTF-16 as UTF-8; each lone surrogate goes to
+// lone_surrogate(out, unit), which returns false to give up.
+template <class LoneSurrogate>
+bool EncodeUtf8(WideStringView wide, std::string& out,
+                LoneSurrogate&& lone_surrogate) {
   out.reserve(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t unit = static_cast<std::uint16_t>(wide[i]);
     if (IsHighSurrogate(unit) && i + 1 < wide.size() &&
         IsLowSurrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
       const char32_t low = static_cast<std::uint16_t>(wide[++i]);
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-    } else if (unit >= kEscapedBytes + 0x80 && unit <= kEscapedBytes + 0xFF) {
-      out.push_back(static_cast<char>(unit - kEscapedBytes));
-      continue;
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      return std::nullopt;
+      if (!lone_surrogate(out, unit)) return false;
+    } else {
+      AppendUtf8(out, unit);
     }
-    AppendUtf8(out, unit);
   }
+  return true;
+}
+
+std::optional<std::string> PathBytesFromWide(WideStringView wide) {
+  std::string out;
+  const bool encoded = EncodeUtf8(wide, out, [](std::string& bytes, char32_t unit) {
+    if (unit < kEscapedBytes + 0x80 || unit > kEscapedBytes + 0xFF) return false;
+    bytes.push_back(static_cast<char>(unit - kEscapedBytes));
+    return true;
+  });
+  if (!encoded) return std::nullopt;
   return out;
 }
 
 std::string Utf8FromWide(WideStringView wide) {
   std::string out;
-  out.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t unit = static_cast<std::uint16_t>(wide[i]);
-    if (IsHighSurrogate(unit) && i + 1 < wide.size() &&
-        IsLowSurrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
-      const char32_t low = static_cast<std::uint16_t>(wide[++i]);
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      unit = kReplacement;
-    }
-    AppendUtf8(out, unit);
-  }
+  EncodeUtf8(wide, out, [](std::string& bytes, char32_t) {
+    AppendUtf8(bytes, kReplacement);
+    return true;
+  });
   return out;
 }
 

@@ -136,24 +136,29 @@ PyObject* GetVolumeInformationByHandleEntry(PyObject*, PyObject* handle) {
 
 #define LINE(text) text "\n"
 
+// What the two volume information docstrings share, from "Returns:" to
+// "Raises:".
+#define VOLUME_INFORMATION_RETURNS \
+  LINE("") \
+  LINE("  Returns:") \
+  LINE("    Tuple containing five values. Not coincidentally, this is the same form") \
+  LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode") \
+  LINE("    and the serial number doesn't need manipulation to match the stat result.") \
+  LINE("") \
+  LINE("    volume_label: Unicode volume label.") \
+  LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.") \
+  LINE("    component_length: Integer, maximum path component length on this volume.") \
+  LINE("    flags: Integer. See Microsoft's documentation for flag details.") \
+  LINE("    filesystem: String, filesystem name.") \
+  LINE("") \
+  LINE("  Raises:")
+
 const char kGetVolumeInformationDoc[] =
     LINE("Retrieves volume information as per the win32 call of the same name.")
     LINE("")
     LINE("  Args:")
     LINE("    path: Unicode path to the volume mountpoint. Must end in a trailing slash.")
-    LINE("")
-    LINE("  Returns:")
-    LINE("    Tuple containing five values. Not coincidentally, this is the same form")
-    LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode")
-    LINE("    and the serial number doesn't need manipulation to match the stat result.")
-    LINE("")
-    LINE("    volume_label: Unicode volume label.")
-    LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.")
-    LINE("    component_length: Integer, maximum path component length on this volume.")
-    LINE("    flags: Integer. See Microsoft's documentation for flag details.")
-    LINE("    filesystem: String, filesystem name.")
-    LINE("")
-    LINE("  Raises:")
+    VOLUME_INFORMATION_RETURNS
     LINE("    TypeError: If input path is not unicode.")
     LINE("    WindowsError: For any error involving the Windows API call.")
     "  ";
@@ -163,19 +168,7 @@ const char kGetVolumeInformationByHandleDoc[] =
     LINE("")
     LINE("  Args:")
     LINE("    handle: File handle to a file on the volume you wish to look up.")
-    LINE("")
-    LINE("  Returns:")
-    LINE("    Tuple containing five values. Not coincidentally, this is the same form")
-    LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode")
-    LINE("    and the serial number doesn't need manipulation to match the stat result.")
-    LINE("")
-    LINE("    volume_label: Unicode volume label.")
-    LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.")
-    LINE("    component_length: Integer, maximum path component length on this volume.")
-    LINE("    flags: Integer. See Microsoft's documentation for flag details.")
-    LINE("    filesystem: String, filesystem name.")
-    LINE("")
-    LINE("  Raises:")
+    VOLUME_INFORMATION_RETURNS
     LINE("    WindowsError: For any error involving the Windows API call.")
     "  ";
 
@@ -207,6 +200,7 @@ const char kListVolumeNamesDoc[] =
     LINE("    WindowsError: If calls to the Windows API fail.")
     "  ";
 
+#undef VOLUME_INFORMATION_RETURNS
 #undef LINE
 
 }  // namespace

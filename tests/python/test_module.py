@@ -49,6 +49,21 @@ class AttributesTest(unittest.TestCase):
                      volumes.IsFAT]:
       self.assertTrue(function.__doc__.endswith('\n  '), function.__name__)
 
+  def testQueryDocstrings(self):
+    by_path = volumes.GetVolumeInformation.__doc__.split('\n')
+    by_handle = volumes.GetVolumeInformationByHandle.__doc__.split('\n')
+    self.assertEqual(by_path[3], '    path: Unicode path to the volume mountpoint. '
+                     'Must end in a trailing slash.')
+    self.assertEqual(by_handle[3], '    handle: File handle to a file on the '
+                     'volume you wish to look up.')
+    self.assertEqual(by_path[4:17], by_handle[4:17])
+    self.assertEqual(by_path[17:], ['    TypeError: If input path is not unicode.'] +
+                     by_handle[17:])
+    self.assertEqual(by_handle[16:], ['  Raises:', '    WindowsError: For any error '
+                                      'involving the Windows API call.', '  '])
+    self.assertIn('\n        "\\\\?\\Volume{ABCDEF-01234...}\\".\n',
+                  volumes._GetVolumePathNamesForVolumeName.__doc__)
+
   def testDriveTypeMap(self):
     table = volumes.DRIVE_TYPE_MAP
     self.assertEqual(sorted(table), range(7))
