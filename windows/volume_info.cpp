@@ -8,10 +8,6 @@
 namespace volumes {
 namespace {
 
-void SetAttr(BorrowedRef object, PyObject* name, BorrowedRef value) {
-  Check(PyObject_SetAttr(object.get(), name, value.get()));
-}
-
 OwnedRef None() { return OwnedRef::NewReference(Py_None); }
 
 // ---------------------------------------------------------------------------

@@ -64,6 +64,10 @@ OwnedRef GetAttr(BorrowedRef object, PyObject* name) {
   return OwnedRef::Take(PyObject_GetAttr(object.get(), name));
 }
 
+void SetAttr(BorrowedRef object, PyObject* name, BorrowedRef value) {
+  Check(PyObject_SetAttr(object.get(), name, value.get()));
+}
+
 OwnedRef Tuple(std::initializer_list<BorrowedRef> items) {
   OwnedRef tuple = OwnedRef::Take(PyTuple_New(items.size()));
   Py_ssize_t index = 0;

@@ -51,6 +51,7 @@ OwnedRef LookupBuiltin(PyObject* name);
 // --- Calls ----------------------------------------------------------------
 
 OwnedRef GetAttr(BorrowedRef object, PyObject* name);
+void SetAttr(BorrowedRef object, PyObject* name, BorrowedRef value);
 OwnedRef Call(BorrowedRef callable, std::initializer_list<BorrowedRef> args,
               BorrowedRef kwargs = BorrowedRef());
 OwnedRef CallMethod(BorrowedRef object, PyObject* name,
