@@ -110,6 +110,13 @@ void Log(PyObject* level, const char* format,
 }
 
 void RaiseWindowsError(platform::DWORD error_code) {
+  // The functions of the method table outlive a start-up that failed before
+  // it found windows.winwrap.
+  if (state.winwrap == nullptr) {
+    Raise(PyExc_ImportError,
+          "windows.volumes did not start: no RaiseWindowsError for error %lu",
+          static_cast<unsigned long>(error_code));
+  }
   OwnedRef result =
       OwnedRef::Steal(state.winwrap->RaiseWindowsError(1, error_code));
   if (!result || PyErr_Occurred()) throw PyError();

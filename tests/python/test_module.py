@@ -177,6 +177,10 @@ class StartUpFailureTest(unittest.TestCase):
         except Exception as error:
           print '%s: %s' % (type(error).__name__, error)
         module = sys.modules.get('windows.volumes')
+        try:
+          module.GetVolumeInformation(u'Q:')
+        except Exception as error:
+          print >> sys.stderr, '%s: %s' % (type(error).__name__, error)
         print sorted(n for n in vars(module) if not n.startswith('__'))
         ''')
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(
@@ -236,6 +240,7 @@ class StartUpFailureTest(unittest.TestCase):
     outcome, bound = self.Import()
     self.assertEqual(outcome, 'ImportError: windows.winwrap does not provide '
                      'RaiseWindowsError (capsule windows.winwrap._C_API)')
+    self.assertIn('GetVolumeInformation', bound)  # and calling it did not crash
     self.assertNotIn('logging', bound)
 
   def testSingletonFailurePasses(self):
