@@ -7,7 +7,6 @@
 // service.Singleton.  It logs nothing and queries no volume.
 #include "windows/volumes.h"
 
-#include <frameobject.h>
 #include <structmember.h>
 
 #include <cstring>
@@ -39,8 +38,6 @@ ModuleState state;
 }  // namespace
 
 const Names& names() { return state.names; }
-
-BorrowedRef ModuleGlobals() { return state.globals; }
 
 // ---------------------------------------------------------------------------
 // Module-level names and calls

@@ -24,7 +24,7 @@ namespace volumes {
   X(VOLUME_NAME_GUID_MATCHER) X(VolumeEntry) X(WindowsError) \
   X(_FindVolumeIDForDeviceNumber) X(_ListVolumeNames) \
   X(_PopulateVolumeTable) X(_VolumeIDFromSerialNumber) X(__enter__) \
-  X(__exit__) X(_lock) X(_volume_entries) X(_volume_ids) X(clear) \
+  X(__exit__) X(_lock) X(_volume_entries) X(_volume_ids) \
   X(copy) X(debug) X(encode) X(error) X(exception) X(get) X(group) \
   X(handle) X(info) X(key) X(len) X(lower) X(match) X(platform_utils) \
   X(sort) X(st_dev) X(utils) X(volume) X(volume_entry) X(ascii) \
@@ -37,9 +37,6 @@ struct Names {
 #undef VOLUMES_DECLARE_NAME
 };
 const Names& names();
-
-// The module's namespace (its globals).
-BorrowedRef ModuleGlobals();
 
 // A module-level name as the module's code sees it at this moment: the module
 // namespace first, then the built-ins; NameError when neither has it.
