@@ -51,9 +51,10 @@ BOOL GetVolumeInformationW(const WCHAR* lpRootPathName,
                            DWORD nFileSystemNameSize) {
   return Dispatch([&](Backend& machine) {
     return machine.GetVolumeInformationW(
-        lpRootPathName, lpVolumeNameBuffer, nVolumeNameSize,
-        lpVolumeSerialNumber, lpMaximumComponentLength, lpFileSystemFlags,
-        lpFileSystemNameBuffer, nFileSystemNameSize);
+        lpRootPathName,
+        {lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
+         lpMaximumComponentLength, lpFileSystemFlags, lpFileSystemNameBuffer,
+         nFileSystemNameSize});
   });
 }
 
@@ -66,9 +67,10 @@ BOOL GetVolumeInformationByHandleW(HANDLE hFile, WCHAR* lpVolumeNameBuffer,
                                    DWORD nFileSystemNameSize) {
   return Dispatch([&](Backend& machine) {
     return machine.GetVolumeInformationByHandleW(
-        hFile, lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
-        lpMaximumComponentLength, lpFileSystemFlags, lpFileSystemNameBuffer,
-        nFileSystemNameSize);
+        hFile,
+        {lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
+         lpMaximumComponentLength, lpFileSystemFlags, lpFileSystemNameBuffer,
+         nFileSystemNameSize});
   });
 }
 
@@ -99,34 +101,13 @@ BOOL GetDiskFreeSpaceExW(const WCHAR* lpDirectoryName,
   });
 }
 
-BOOL VolumeInformationOutputs::Write(WideStringView label_text,
-                                     DWORD serial_value,
-                                     DWORD max_component_length_value,
-                                     DWORD flags_value,
-                                     WideStringView filesystem_text) const {
-  if ((label != nullptr && label_text.size() >= label_size) ||
-      (filesystem != nullptr && filesystem_text.size() >= filesystem_size)) {
-    return FailWith(ERROR_BAD_LENGTH);
-  }
-  if (label != nullptr) CopyWithNul(label_text, label, label_size);
-  if (filesystem != nullptr) {
-    CopyWithNul(filesystem_text, filesystem, filesystem_size);
-  }
-  if (serial != nullptr) *serial = serial_value;
-  if (max_component_length != nullptr) {
-    *max_component_length = max_component_length_value;
-  }
-  if (flags != nullptr) *flags = flags_value;
-  return TRUE;
-}
-
 #ifdef _WIN32
 // Every backend shares the thread's own Win32 last error.
 DWORD GetLastError() { return ::GetLastError(); }
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 #else
 namespace {
-thread_local DWORD last_error = ERROR_SUCCESS;
+thread_local DWORD last_error = kErrorSuccess;
 }
 DWORD GetLastError() { return last_error; }
 void SetLastError(DWORD dwErrCode) { last_error = dwErrCode; }

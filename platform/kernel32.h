@@ -37,43 +37,45 @@ using WCHAR = char16_t;
 
 inline constexpr BOOL FALSE = 0;
 inline constexpr BOOL TRUE = 1;
-inline constexpr DWORD MAX_PATH = 260;
-
-inline constexpr DWORD ERROR_SUCCESS = 0;
-inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
-inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
-inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
-inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
-inline constexpr DWORD ERROR_NOT_READY = 21;
-inline constexpr DWORD ERROR_BAD_LENGTH = 24;
-inline constexpr DWORD ERROR_GEN_FAILURE = 31;
-inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
-inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-inline constexpr DWORD ERROR_SEM_TIMEOUT = 121;
-inline constexpr DWORD ERROR_INVALID_NAME = 123;
-inline constexpr DWORD ERROR_DIR_NOT_ROOT = 144;
-inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-inline constexpr DWORD ERROR_MORE_DATA = 234;
-inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
-inline constexpr DWORD ERROR_IO_DEVICE = 1117;
-inline constexpr DWORD ERROR_BAD_CONFIGURATION = 1610;
-
-inline constexpr UINT DRIVE_UNKNOWN = 0;
-inline constexpr UINT DRIVE_NO_ROOT_DIR = 1;
-inline constexpr UINT DRIVE_REMOVABLE = 2;
-inline constexpr UINT DRIVE_FIXED = 3;
-inline constexpr UINT DRIVE_REMOTE = 4;
-inline constexpr UINT DRIVE_CDROM = 5;
-inline constexpr UINT DRIVE_RAMDISK = 6;
-
-inline constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x00000001;
-inline constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x00000002;
-inline constexpr DWORD FILE_UNICODE_ON_DISK = 0x00000004;
-inline constexpr DWORD FILE_READ_ONLY_VOLUME = 0x00080000;
 #endif
+
+// kernel32's constants, under names that no macro of windows.h can reach.
+inline constexpr DWORD kMaxPath = 260;
+
+inline constexpr DWORD kErrorSuccess = 0;
+inline constexpr DWORD kErrorInvalidFunction = 1;
+inline constexpr DWORD kErrorFileNotFound = 2;
+inline constexpr DWORD kErrorPathNotFound = 3;
+inline constexpr DWORD kErrorAccessDenied = 5;
+inline constexpr DWORD kErrorInvalidHandle = 6;
+inline constexpr DWORD kErrorNotEnoughMemory = 8;
+inline constexpr DWORD kErrorNoMoreFiles = 18;
+inline constexpr DWORD kErrorNotReady = 21;
+inline constexpr DWORD kErrorBadLength = 24;
+inline constexpr DWORD kErrorGenFailure = 31;
+inline constexpr DWORD kErrorNotSupported = 50;
+inline constexpr DWORD kErrorInvalidParameter = 87;
+inline constexpr DWORD kErrorSemTimeout = 121;
+inline constexpr DWORD kErrorInvalidName = 123;
+inline constexpr DWORD kErrorDirNotRoot = 144;
+inline constexpr DWORD kErrorFilenameExcedRange = 206;
+inline constexpr DWORD kErrorMoreData = 234;
+inline constexpr DWORD kErrorArithmeticOverflow = 534;
+inline constexpr DWORD kErrorIoDevice = 1117;
+inline constexpr DWORD kErrorBadConfiguration = 1610;
+
+inline constexpr UINT kDriveUnknown = 0;
+inline constexpr UINT kDriveNoRootDir = 1;
+inline constexpr UINT kDriveRemovable = 2;
+inline constexpr UINT kDriveFixed = 3;
+inline constexpr UINT kDriveRemote = 4;
+inline constexpr UINT kDriveCdrom = 5;
+inline constexpr UINT kDriveRamdisk = 6;
+
+inline constexpr DWORD kFileCaseSensitiveSearch = 0x00000001;
+inline constexpr DWORD kFileCasePreservedNames = 0x00000002;
+inline constexpr DWORD kFileUnicodeOnDisk = 0x00000004;
+inline constexpr DWORD kFileReadOnlyVolume = 0x00080000;
 
 // The invalid-handle value of FindFirstVolumeW: all bits set.
 inline HANDLE InvalidHandleValue() {

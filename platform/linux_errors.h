@@ -9,24 +9,24 @@ namespace platform {
 
 inline DWORD Win32ErrorFromErrno(int error, bool is_directory = false) {
   switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return is_directory ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0: return kErrorSuccess;
+    case ENOENT: return is_directory ? kErrorPathNotFound : kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
     case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EPERM: return kErrorAccessDenied;
+    case EBADF: return kErrorInvalidHandle;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    case EINVAL: return kErrorInvalidParameter;
+    case ENAMETOOLONG: return kErrorFilenameExcedRange;
     case ENOSYS:
-    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
+    case EOPNOTSUPP: return kErrorNotSupported;
     case ENODEV:
     case ENXIO:
-    case ENOMEDIUM: return ERROR_NOT_READY;
-    case ETIMEDOUT: return ERROR_SEM_TIMEOUT;
-    case EIO: return ERROR_IO_DEVICE;
-    case EOVERFLOW: return ERROR_ARITHMETIC_OVERFLOW;
-    default: return ERROR_GEN_FAILURE;
+    case ENOMEDIUM: return kErrorNotReady;
+    case ETIMEDOUT: return kErrorSemTimeout;
+    case EIO: return kErrorIoDevice;
+    case EOVERFLOW: return kErrorArithmeticOverflow;
+    default: return kErrorGenFailure;
   }
 }
 

@@ -1,7 +1,5 @@
 #include "platform/simulated_machine.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,265 +7,12 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <mutex>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/enumeration_table.h"
 
 namespace platform::simulation {
 namespace {
-
-using nlohmann::json;
-
-// ---------------------------------------------------------------------------
-// Reading the file format
-
-[[noreturn]] void Refuse(const std::string& where, const std::string& what) {
-  throw MachineFileError(where + ": " + what);
-}
-
-void CheckKeys(const json& object, const std::string& where,
-               std::initializer_list<const char*> allowed) {
-  for (const auto& item : object.items()) {
-    bool known = false;
-    for (const char* key : allowed) known = known || item.key() == key;
-    if (!known) {
-      Refuse(where.empty() ? item.key() : where + "." + item.key(),
-             "unknown key");
-    }
-  }
-}
-
-const json& Object(const json& value, const std::string& where) {
-  if (!value.is_object()) Refuse(where, "must be an object");
-  return value;
-}
-
-const json& Array(const json& value, const std::string& where) {
-  if (!value.is_array()) Refuse(where, "must be a list");
-  return value;
-}
-
-WideString String(const json& value, const std::string& where) {
-  if (!value.is_string()) Refuse(where, "must be a string");
-  return WideFromUtf8(value.get_ref<const std::string&>());
-}
-
-std::uint64_t Unsigned(const json& value, const std::string& where,
-                       std::uint64_t max) {
-  if (!value.is_number_unsigned() || value.get<std::uint64_t>() > max) {
-    Refuse(where, "must be an integer from 0 to " + std::to_string(max));
-  }
-  return value.get<std::uint64_t>();
-}
-
-DWORD Dword(const json& value, const std::string& where) {
-  return static_cast<DWORD>(
-      Unsigned(value, where, std::numeric_limits<DWORD>::max()));
-}
-
-std::int64_t Signed64(const json& value, const std::string& where) {
-  constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-  if (value.is_number_unsigned() && value.get<std::uint64_t>() <= kMax) {
-    return value.get<std::int64_t>();
-  }
-  if (value.is_number_integer() && !value.is_number_unsigned()) {
-    return value.get<std::int64_t>();
-  }
-  Refuse(where, "must be an integer from " +
-                    std::to_string(std::numeric_limits<std::int64_t>::min()) +
-                    " to " + std::to_string(kMax));
-}
-
-// Calls read(value, where) when `key` is present in `object`.
-template <class Read>
-void Optional(const json& object, const char* key, const std::string& where,
-              Read&& read) {
-  const auto found = object.find(key);
-  if (found != object.end()) read(*found, where + "." + key);
-}
-
-const json& Required(const json& object, const char* key,
-                     const std::string& where) {
-  const auto found = object.find(key);
-  if (found == object.end()) {
-    Refuse(where, std::string("missing required key \"") + key + "\"");
-  }
-  return *found;
-}
-
-void ReadFailures(const json& value, const std::string& where, Volume& volume) {
-  CheckKeys(Object(value, where), where, {"paths", "info", "capacity"});
-  Optional(value, "paths", where, [&](const json& v, const std::string& at) {
-    CheckKeys(Object(v, at), at, {"code", "returned_length"});
-    volume.fail_paths = PathsFailure{
-        Dword(Required(v, "code", at), at + ".code"),
-        Dword(Required(v, "returned_length", at), at + ".returned_length")};
-  });
-  Optional(value, "info", where, [&](const json& v, const std::string& at) {
-    volume.fail_info = Dword(v, at);
-  });
-  Optional(value, "capacity", where, [&](const json& v, const std::string& at) {
-    volume.fail_capacity = Dword(v, at);
-  });
-}
-
-Volume ReadVolume(const json& value, const std::string& where) {
-  CheckKeys(Object(value, where), where,
-            {"name", "paths", "label", "serial", "max_component_length",
-             "flags", "filesystem", "drive_type", "total_bytes", "handles",
-             "fail"});
-  Volume volume;
-  volume.name = String(Required(value, "name", where), where + ".name");
-  Optional(value, "paths", where, [&](const json& v, const std::string& at) {
-    for (std::size_t i = 0; i < Array(v, at).size(); ++i) {
-      volume.paths.push_back(String(v[i], at + "[" + std::to_string(i) + "]"));
-    }
-  });
-  Optional(value, "label", where, [&](const json& v, const std::string& at) {
-    volume.label = String(v, at);
-  });
-  Optional(value, "serial", where, [&](const json& v, const std::string& at) {
-    volume.serial = Dword(v, at);
-  });
-  Optional(value, "max_component_length", where,
-           [&](const json& v, const std::string& at) {
-             volume.max_component_length = Dword(v, at);
-           });
-  Optional(value, "flags", where, [&](const json& v, const std::string& at) {
-    volume.flags = Dword(v, at);
-  });
-  Optional(value, "filesystem", where,
-           [&](const json& v, const std::string& at) {
-             volume.filesystem = String(v, at);
-           });
-  Optional(value, "drive_type", where,
-           [&](const json& v, const std::string& at) {
-             volume.drive_type = Dword(v, at);
-           });
-  Optional(value, "total_bytes", where,
-           [&](const json& v, const std::string& at) {
-             volume.total_bytes = Unsigned(
-                 v, at, std::numeric_limits<std::uint64_t>::max());
-           });
-  Optional(value, "handles", where, [&](const json& v, const std::string& at) {
-    for (std::size_t i = 0; i < Array(v, at).size(); ++i) {
-      volume.handles.push_back(
-          Signed64(v[i], at + "[" + std::to_string(i) + "]"));
-    }
-  });
-  Optional(value, "fail", where, [&](const json& v, const std::string& at) {
-    ReadFailures(v, at, volume);
-  });
-  return volume;
-}
-
-// ---------------------------------------------------------------------------
-// The file as it is now
-
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t size = 0;
-  std::int64_t modified_seconds = 0;
-  std::int64_t modified_nanoseconds = 0;
-
-  bool operator==(const FileIdentity& other) const {
-    return device == other.device && inode == other.inode &&
-           size == other.size && modified_seconds == other.modified_seconds &&
-           modified_nanoseconds == other.modified_nanoseconds;
-  }
-};
-
-#ifdef _WIN32
-using StatBuffer = struct _stat64;
-int StatPath(const char* path, StatBuffer* buffer) {
-  return _stat64(path, buffer);
-}
-int StatOpenFile(std::FILE* file, StatBuffer* buffer) {
-  return _fstat64(_fileno(file), buffer);
-}
-#else
-using StatBuffer = struct stat;
-int StatPath(const char* path, StatBuffer* buffer) {
-  return ::stat(path, buffer);
-}
-int StatOpenFile(std::FILE* file, StatBuffer* buffer) {
-  return ::fstat(fileno(file), buffer);
-}
-#endif
-
-FileIdentity IdentityOf(const StatBuffer& status) {
-  FileIdentity identity;
-  identity.device = static_cast<std::uint64_t>(status.st_dev);
-  identity.inode = static_cast<std::uint64_t>(status.st_ino);
-  identity.size = static_cast<std::int64_t>(status.st_size);
-  identity.modified_seconds = static_cast<std::int64_t>(status.st_mtime);
-#ifdef __linux__
-  identity.modified_nanoseconds = status.st_mtim.tv_nsec;
-#endif
-  return identity;
-}
-
-// The last file read, kept while its path and identity stay the same.
-struct ParsedFile {
-  std::string path;
-  FileIdentity identity;
-  std::shared_ptr<const Machine> machine;  // null when the file is unusable
-  std::string problem;
-};
-
-std::mutex parsed_file_mutex;
-std::shared_ptr<const ParsedFile> parsed_file;
-
-std::shared_ptr<const ParsedFile> ReadFile(const std::string& path) {
-  auto result = std::make_shared<ParsedFile>();
-  result->path = path;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    result->problem = std::string("cannot read the file: ") + std::strerror(errno);
-    return result;
-  }
-  StatBuffer status;
-  std::string text;
-  if (StatOpenFile(file, &status) == 0) {
-    result->identity = IdentityOf(status);
-    char chunk[4096];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-      text.append(chunk, count);
-    }
-  }
-  const bool read_failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (read_failed) {
-    result->problem = "cannot read the file";
-    return result;
-  }
-  try {
-    result->machine = std::make_shared<const Machine>(ParseMachine(text));
-  } catch (const MachineFileError& error) {
-    result->problem = error.what();
-  }
-  return result;
-}
-
-std::shared_ptr<const ParsedFile> CurrentFile(const std::string& path) {
-  StatBuffer status;
-  const bool exists = StatPath(path.c_str(), &status) == 0;
-  {
-    std::lock_guard<std::mutex> lock(parsed_file_mutex);
-    if (exists && parsed_file && parsed_file->path == path &&
-        parsed_file->identity == IdentityOf(status)) {
-      return parsed_file;
-    }
-  }
-  auto fresh = ReadFile(path);
-  std::lock_guard<std::mutex> lock(parsed_file_mutex);
-  parsed_file = fresh;
-  return fresh;
-}
 
 // ---------------------------------------------------------------------------
 // The journal
@@ -304,11 +49,6 @@ std::string HandleText(HANDLE handle) {
 
 EnumerationTable<Machine> enumerations;
 
-WideStringView WithoutTrailingBackslash(WideStringView text) {
-  if (!text.empty() && text.back() == u'\\') text.remove_suffix(1);
-  return text;
-}
-
 BOOL WriteVolumeInformation(const Volume& volume,
                             const VolumeInformationOutputs& outputs) {
   if (volume.fail_info) return FailWith(*volume.fail_info);
@@ -318,42 +58,6 @@ BOOL WriteVolumeInformation(const Volume& volume,
 }
 
 }  // namespace
-
-Machine ParseMachine(std::string_view json_text) {
-  json document;
-  try {
-    document = json::parse(json_text);
-  } catch (const json::parse_error& error) {
-    std::string detail = error.what();
-    // Drop nlohmann's "[json.exception.parse_error.101] " tag.
-    const auto tag_end = detail.find("] ");
-    if (tag_end != std::string::npos) detail.erase(0, tag_end + 2);
-    throw MachineFileError("not valid JSON: " + detail);
-  }
-  if (!document.is_object()) Refuse("top level", "must be an object");
-  CheckKeys(document, "", {"volumes", "find_first_error", "find_next_error"});
-  Machine machine;
-  Optional(document, "volumes", "", [&](const json& v, const std::string&) {
-    for (std::size_t i = 0; i < Array(v, "volumes").size(); ++i) {
-      machine.volumes.push_back(
-          ReadVolume(v[i], "volumes[" + std::to_string(i) + "]"));
-    }
-  });
-  if (document.contains("find_first_error")) {
-    machine.find_first_error =
-        Dword(document["find_first_error"], "find_first_error");
-  }
-  if (document.contains("find_next_error")) {
-    const std::string at = "find_next_error";
-    const json& v = Object(document[at], at);
-    CheckKeys(v, at, {"after", "code"});
-    machine.find_next_error = FindNextFailure{
-        Unsigned(Required(v, "after", at), at + ".after",
-                 std::numeric_limits<std::uint64_t>::max()),
-        Dword(Required(v, "code", at), at + ".code")};
-  }
-  return machine;
-}
 
 const Volume* FindVolume(const Machine& machine, WideStringView name_or_path) {
   const WideStringView wanted = WithoutTrailingBackslash(name_or_path);
@@ -367,103 +71,70 @@ const Volume* FindVolume(const Machine& machine, WideStringView name_or_path) {
 }
 
 std::shared_ptr<const Machine> SimulatedMachine::Load() const {
-  const auto file = CurrentFile(file_);
-  if (!file->machine) {
+  const MachineFile file = LoadMachineFile(file_);
+  if (!file.machine) {
     std::fprintf(stderr, "volume simulation: %s: %s\n", file_.c_str(),
-                 file->problem.c_str());
+                 file.problem.c_str());
   }
-  return file->machine;
+  return file.machine;
 }
 
 HANDLE SimulatedMachine::FindFirstVolumeW(WCHAR* name, DWORD length) {
   Journal({"FindFirstVolumeW", Number(length)});
   auto machine = Load();
-  DWORD error = ERROR_SUCCESS;
-  if (!machine) {
-    error = ERROR_BAD_CONFIGURATION;
-  } else if (machine->find_first_error) {
-    error = *machine->find_first_error;
-  } else if (machine->volumes.empty()) {
-    error = ERROR_NO_MORE_FILES;
-  } else if (!CopyWithNul(machine->volumes.front().name, name, length)) {
-    error = ERROR_FILENAME_EXCED_RANGE;
-  }
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);
+  const std::optional<DWORD> error =
+      !machine ? kErrorBadConfiguration : machine->find_first_error;
+  if (error) {
+    SetLastError(*error);
     return InvalidHandleValue();
   }
-  return enumerations.Open(std::move(machine));
+  return enumerations.FindFirstVolumeW(std::move(machine), name, length);
 }
 
 BOOL SimulatedMachine::FindNextVolumeW(HANDLE find, WCHAR* name,
                                        DWORD length) {
   Journal({"FindNextVolumeW", HandleText(find), Number(length)});
-  if (!Load()) return FailWith(ERROR_BAD_CONFIGURATION);
-  DWORD error = ERROR_SUCCESS;
-  const bool open = enumerations.With(find, [&](auto& enumeration) {
-    const Machine& machine = *enumeration.snapshot;
-    if (machine.find_next_error &&
-        enumeration.handed_out >= machine.find_next_error->after) {
-      error = machine.find_next_error->code;
-    } else if (enumeration.next >= machine.volumes.size()) {
-      error = ERROR_NO_MORE_FILES;
-    } else if (!CopyWithNul(machine.volumes[enumeration.next].name, name,
-                            length)) {
-      error = ERROR_FILENAME_EXCED_RANGE;
-    } else {
-      ++enumeration.next;
-      ++enumeration.handed_out;
-    }
-  });
-  if (!open) return FailWith(ERROR_INVALID_HANDLE);
-  return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+  if (!Load()) return FailWith(kErrorBadConfiguration);
+  return enumerations.FindNextVolumeW(find, name, length);
 }
 
 BOOL SimulatedMachine::FindVolumeClose(HANDLE find) {
   Journal({"FindVolumeClose", HandleText(find)});
   // The handle is released even when the file has gone bad meanwhile, so
   // that no enumeration outlives its caller.
-  const bool was_open = enumerations.Close(find);
-  if (!Load()) return FailWith(ERROR_BAD_CONFIGURATION);
-  return was_open ? TRUE : FailWith(ERROR_INVALID_HANDLE);
+  const BOOL closed = enumerations.FindVolumeClose(find);
+  if (!Load()) return FailWith(kErrorBadConfiguration);
+  return closed ? TRUE : FailWith(kErrorInvalidHandle);
 }
 
 BOOL SimulatedMachine::GetVolumeInformationW(
-    const WCHAR* root, WCHAR* label, DWORD label_size, DWORD* serial,
-    DWORD* max_component_length, DWORD* flags, WCHAR* filesystem,
-    DWORD filesystem_size) {
+    const WCHAR* root, const VolumeInformationOutputs& outputs) {
   Journal({"GetVolumeInformationW", Text(root)});
   const auto machine = Load();
-  if (!machine) return FailWith(ERROR_BAD_CONFIGURATION);
+  if (!machine) return FailWith(kErrorBadConfiguration);
   const WideStringView root_path = WideView(root);
   if (root_path.empty() || root_path.back() != u'\\') {
-    return FailWith(ERROR_INVALID_NAME);
+    return FailWith(kErrorInvalidName);
   }
   const Volume* volume = FindVolume(*machine, root_path);
-  if (volume == nullptr) return FailWith(ERROR_PATH_NOT_FOUND);
-  return WriteVolumeInformation(
-      *volume, {label, label_size, serial, max_component_length, flags,
-                filesystem, filesystem_size});
+  if (volume == nullptr) return FailWith(kErrorPathNotFound);
+  return WriteVolumeInformation(*volume, outputs);
 }
 
 BOOL SimulatedMachine::GetVolumeInformationByHandleW(
-    HANDLE file, WCHAR* label, DWORD label_size, DWORD* serial,
-    DWORD* max_component_length, DWORD* flags, WCHAR* filesystem,
-    DWORD filesystem_size) {
+    HANDLE file, const VolumeInformationOutputs& outputs) {
   Journal({"GetVolumeInformationByHandleW", HandleText(file)});
   const auto machine = Load();
-  if (!machine) return FailWith(ERROR_BAD_CONFIGURATION);
+  if (!machine) return FailWith(kErrorBadConfiguration);
   const auto value = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(file));
   for (const Volume& volume : machine->volumes) {
     for (const std::int64_t handle : volume.handles) {
       if (handle == value) {
-        return WriteVolumeInformation(
-            volume, {label, label_size, serial, max_component_length, flags,
-                     filesystem, filesystem_size});
+        return WriteVolumeInformation(volume, outputs);
       }
     }
   }
-  return FailWith(ERROR_INVALID_HANDLE);
+  return FailWith(kErrorInvalidHandle);
 }
 
 BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(
@@ -472,9 +143,9 @@ BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(
   Journal({"GetVolumePathNamesForVolumeNameW", Text(volume_name),
            Number(length)});
   const auto machine = Load();
-  if (!machine) return FailWith(ERROR_BAD_CONFIGURATION);
+  if (!machine) return FailWith(kErrorBadConfiguration);
   const Volume* volume = FindVolume(*machine, WideView(volume_name));
-  if (volume == nullptr) return FailWith(ERROR_FILE_NOT_FOUND);
+  if (volume == nullptr) return FailWith(kErrorFileNotFound);
   if (volume->fail_paths) {
     if (returned_length != nullptr) {
       *returned_length = volume->fail_paths->returned_length;
@@ -487,7 +158,7 @@ BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(
   const auto needed_length = static_cast<DWORD>(
       std::min<std::uint64_t>(needed, std::numeric_limits<DWORD>::max()));
   if (returned_length != nullptr) *returned_length = needed_length;
-  if (path_names == nullptr || needed > length) return FailWith(ERROR_MORE_DATA);
+  if (path_names == nullptr || needed > length) return FailWith(kErrorMoreData);
   WCHAR* out = path_names;
   for (const WideString& path : volume->paths) {
     out = std::copy(path.begin(), path.end(), out);
@@ -501,11 +172,11 @@ UINT SimulatedMachine::GetDriveTypeW(const WCHAR* root) {
   Journal({"GetDriveTypeW", Text(root)});
   const auto machine = Load();
   if (!machine) {
-    SetLastError(ERROR_BAD_CONFIGURATION);
-    return DRIVE_UNKNOWN;
+    SetLastError(kErrorBadConfiguration);
+    return kDriveUnknown;
   }
   const Volume* volume = FindVolume(*machine, WideView(root));
-  return volume == nullptr ? DRIVE_NO_ROOT_DIR : volume->drive_type;
+  return volume == nullptr ? kDriveNoRootDir : volume->drive_type;
 }
 
 BOOL SimulatedMachine::GetDiskFreeSpaceExW(const WCHAR* directory,
@@ -514,9 +185,9 @@ BOOL SimulatedMachine::GetDiskFreeSpaceExW(const WCHAR* directory,
                                            ULONGLONG* total_free) {
   Journal({"GetDiskFreeSpaceExW", Text(directory)});
   const auto machine = Load();
-  if (!machine) return FailWith(ERROR_BAD_CONFIGURATION);
+  if (!machine) return FailWith(kErrorBadConfiguration);
   const Volume* volume = FindVolume(*machine, WideView(directory));
-  if (volume == nullptr) return FailWith(ERROR_PATH_NOT_FOUND);
+  if (volume == nullptr) return FailWith(kErrorPathNotFound);
   if (volume->fail_capacity) return FailWith(*volume->fail_capacity);
   // A simulated volume knows its size only; its free space reads as 0.
   if (free_to_caller != nullptr) *free_to_caller = 0;

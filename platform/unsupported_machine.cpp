@@ -1,5 +1,5 @@
 // The native machine where this platform has no volume functions: every call
-// fails with ERROR_NOT_SUPPORTED, so that only a simulated machine answers.
+// fails with kErrorNotSupported, so that only a simulated machine answers.
 #include "platform/backend.h"
 
 namespace platform {
@@ -8,31 +8,31 @@ namespace {
 class UnsupportedMachine final : public Backend {
  public:
   HANDLE FindFirstVolumeW(WCHAR*, DWORD) override {
-    SetLastError(ERROR_NOT_SUPPORTED);
+    SetLastError(kErrorNotSupported);
     return InvalidHandleValue();
   }
   BOOL FindNextVolumeW(HANDLE, WCHAR*, DWORD) override { return Unsupported(); }
   BOOL FindVolumeClose(HANDLE) override { return Unsupported(); }
-  BOOL GetVolumeInformationW(const WCHAR*, WCHAR*, DWORD, DWORD*, DWORD*,
-                             DWORD*, WCHAR*, DWORD) override {
+  BOOL GetVolumeInformationW(const WCHAR*,
+                             const VolumeInformationOutputs&) override {
     return Unsupported();
   }
-  BOOL GetVolumeInformationByHandleW(HANDLE, WCHAR*, DWORD, DWORD*, DWORD*,
-                                     DWORD*, WCHAR*, DWORD) override {
+  BOOL GetVolumeInformationByHandleW(
+      HANDLE, const VolumeInformationOutputs&) override {
     return Unsupported();
   }
   BOOL GetVolumePathNamesForVolumeNameW(const WCHAR*, WCHAR*, DWORD,
                                         DWORD*) override {
     return Unsupported();
   }
-  UINT GetDriveTypeW(const WCHAR*) override { return DRIVE_UNKNOWN; }
+  UINT GetDriveTypeW(const WCHAR*) override { return kDriveUnknown; }
   BOOL GetDiskFreeSpaceExW(const WCHAR*, ULONGLONG*, ULONGLONG*,
                            ULONGLONG*) override {
     return Unsupported();
   }
 
  private:
-  static BOOL Unsupported() { return FailWith(ERROR_NOT_SUPPORTED); }
+  static BOOL Unsupported() { return FailWith(kErrorNotSupported); }
 };
 
 }  // namespace

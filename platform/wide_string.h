@@ -30,6 +30,13 @@ inline WideStringView WideView(const WCHAR* text) {
   return text == nullptr ? WideStringView() : WideStringView(text);
 }
 
+// The text without its one trailing backslash, where it has one: kernel32
+// takes a root path with or without it.
+inline WideStringView WithoutTrailingBackslash(WideStringView text) {
+  if (!text.empty() && text.back() == u'\\') text.remove_suffix(1);
+  return text;
+}
+
 // Copies text and its NUL into a caller's buffer of `size` characters;
 // false, writing nothing, when it does not fit.
 inline bool CopyWithNul(WideStringView text, WCHAR* buffer, DWORD size) {

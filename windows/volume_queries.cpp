@@ -13,8 +13,8 @@ namespace {
 using platform::DWORD;
 using platform::WCHAR;
 
-// Single names are read into buffers of MAX_PATH + 1 characters.
-constexpr DWORD kNameBufferLength = platform::MAX_PATH + 1;
+// Single names are read into buffers of kMaxPath + 1 characters.
+constexpr DWORD kNameBufferLength = platform::kMaxPath + 1;
 
 // Enough for the common volume with one drive letter: "E:\", its NUL and
 // the list's closing NUL.
@@ -51,7 +51,7 @@ OwnedRef ListVolumeNames() {
     if (!platform::FindNextVolumeW(handle.get(), name_buffer,
                                    kNameBufferLength)) {
       const DWORD error = platform::GetLastError();
-      if (error == platform::ERROR_NO_MORE_FILES) break;
+      if (error == platform::kErrorNoMoreFiles) break;
       RaiseWindowsError(error);
     }
     current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
@@ -225,7 +225,7 @@ OwnedRef GetVolumePathNamesForVolumeName(BorrowedRef guid_path) {
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
-    if (error == platform::ERROR_MORE_DATA && returned_length > buffer_length) {
+    if (error == platform::kErrorMoreData && returned_length > buffer_length) {
       Log(names().debug, "%s isn't big enough, allocating %s bytes.",
           {ByteCount(buffer_length), ByteCount(returned_length)});
       buffer_length = returned_length;

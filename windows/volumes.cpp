@@ -532,13 +532,13 @@ void LocateRaiseWindowsError() {
 void BuildDriveTypeMap() {
   // The GetDriveTypeW codes, 0 to 6, in order.
   static const char* const kDeviceTypes[] = {
-      "UNKNOWN",   // DRIVE_UNKNOWN: the type cannot be determined
-      "UNKNOWN",   // DRIVE_NO_ROOT_DIR: nothing mounted there
-      "REMOVABLE", // DRIVE_REMOVABLE
-      "INTERNAL",  // DRIVE_FIXED
-      "NETWORK",   // DRIVE_REMOTE
-      "REMOVABLE", // DRIVE_CDROM
-      "RAM",       // DRIVE_RAMDISK
+      "UNKNOWN",   // kDriveUnknown: the type cannot be determined
+      "UNKNOWN",   // kDriveNoRootDir: nothing mounted there
+      "REMOVABLE", // kDriveRemovable
+      "INTERNAL",  // kDriveFixed
+      "NETWORK",   // kDriveRemote
+      "REMOVABLE", // kDriveCdrom
+      "RAM",       // kDriveRamdisk
   };
   OwnedRef drive_type_map = OwnedRef::Take(PyDict_New());
   long code = 0;

@@ -18,13 +18,13 @@ WideString W(const char* utf8) { return WideFromUtf8(utf8); }
 
 std::vector<WideString> VolumeNames() {
   std::vector<WideString> names;
-  WCHAR name[MAX_PATH + 1];
-  const HANDLE find = FindFirstVolumeW(name, MAX_PATH + 1);
+  WCHAR name[kMaxPath + 1];
+  const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
   if (find == InvalidHandleValue()) return names;
   do {
     names.emplace_back(name);
-  } while (FindNextVolumeW(find, name, MAX_PATH + 1));
-  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  } while (FindNextVolumeW(find, name, kMaxPath + 1));
+  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
   EXPECT_TRUE(FindVolumeClose(find));
   return names;
 }
@@ -49,14 +49,14 @@ TEST_F(LinuxMachineTest, EveryVolumeAnswersByItsName) {
     struct stat status;
     ASSERT_EQ(::stat(first.c_str(), &status), 0);
 
-    WCHAR label[MAX_PATH + 1], filesystem[MAX_PATH + 1];
+    WCHAR label[kMaxPath + 1], filesystem[kMaxPath + 1];
     DWORD serial = 0, component_length = 0, flags = 0;
-    ASSERT_TRUE(GetVolumeInformationW(name.c_str(), label, MAX_PATH + 1, &serial,
+    ASSERT_TRUE(GetVolumeInformationW(name.c_str(), label, kMaxPath + 1, &serial,
                                       &component_length, &flags, filesystem,
-                                      MAX_PATH + 1));
+                                      kMaxPath + 1));
     EXPECT_EQ(serial, static_cast<DWORD>(status.st_dev));
     EXPECT_GT(component_length, 0u);
-    EXPECT_NE(GetDriveTypeW(name.c_str()), DRIVE_NO_ROOT_DIR);
+    EXPECT_NE(GetDriveTypeW(name.c_str()), kDriveNoRootDir);
     ULONGLONG total = 0;
     EXPECT_TRUE(GetDiskFreeSpaceExW(name.c_str(), nullptr, &total, nullptr));
   }
@@ -65,28 +65,28 @@ TEST_F(LinuxMachineTest, EveryVolumeAnswersByItsName) {
 TEST_F(LinuxMachineTest, RootPathsAndHandles) {
   DWORD serial = 0;
   EXPECT_FALSE(GetVolumeInformationW(W("/").c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  EXPECT_EQ(GetLastError(), kErrorInvalidName);
   EXPECT_TRUE(GetVolumeInformationW(W("/\\").c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
   EXPECT_FALSE(GetVolumeInformationW(W("/no/such/place\\").c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(GetDriveTypeW(W("/no/such/place\\").c_str()), DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(GetDriveTypeW(W("/no/such/place\\").c_str()), kDriveNoRootDir);
 
   const int status_file = ::open("/proc/self/status", O_RDONLY);
   ASSERT_GE(status_file, 0);
   const auto handle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(status_file));
   EXPECT_FALSE(GetVolumeInformationByHandleW(handle, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+  EXPECT_EQ(GetLastError(), kErrorInvalidFunction);
   ::close(status_file);
   EXPECT_FALSE(GetVolumeInformationByHandleW(handle, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 
   WCHAR name[8];
   EXPECT_FALSE(FindNextVolumeW(reinterpret_cast<HANDLE>(12345), name, 8));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
   ULONGLONG total = 0;
   EXPECT_TRUE(GetDiskFreeSpaceExW(W("/proc\\").c_str(), nullptr, &total, nullptr));
   EXPECT_FALSE(GetDiskFreeSpaceExW(W("/no/such/place").c_str(), nullptr, &total, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
 }
 
 TEST(PathBytesTest, RoundTripsBytesThatAreNotUtf8) {

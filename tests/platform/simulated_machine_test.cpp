@@ -77,11 +77,11 @@ TEST_F(SimulatedMachineTest, FindFirstVolumeAnswers) {
 
   UseMachine(R"({})");
   EXPECT_EQ(FindFirstVolumeW(name, 8), InvalidHandleValue());
-  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
 
   UseMachine(R"({"volumes": [{"name": "ABCDEFGH"}]})");
   EXPECT_EQ(FindFirstVolumeW(name, 8), InvalidHandleValue());
-  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(GetLastError(), kErrorFilenameExcedRange);
 
   UseMachine(R"({"volumes": [{"name": "ABCDEFG"}]})");
   const HANDLE first = FindFirstVolumeW(name, 8);
@@ -96,7 +96,7 @@ TEST_F(SimulatedMachineTest, FindFirstVolumeAnswers) {
   EXPECT_TRUE(FindVolumeClose(second));
   EXPECT_TRUE(FindVolumeClose(third));
   EXPECT_FALSE(FindVolumeClose(third));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 }
 
 TEST_F(SimulatedMachineTest, FindNextVolumeWalksItsOwnSnapshot) {
@@ -108,16 +108,16 @@ TEST_F(SimulatedMachineTest, FindNextVolumeWalksItsOwnSnapshot) {
   ASSERT_TRUE(FindNextVolumeW(find, name, 8));
   EXPECT_EQ(Narrow(name), "B");
   EXPECT_FALSE(FindNextVolumeW(find, name, 8));
-  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(GetLastError(), kErrorFilenameExcedRange);
   ASSERT_TRUE(FindNextVolumeW(find, name, 9));
   EXPECT_EQ(Narrow(name), "LONGNAME");
   ASSERT_TRUE(FindNextVolumeW(find, name, 9));
   EXPECT_EQ(Narrow(name), "A");
   EXPECT_FALSE(FindNextVolumeW(find, name, 9));
-  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
   EXPECT_TRUE(FindVolumeClose(find));
   EXPECT_FALSE(FindNextVolumeW(find, name, 9));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 }
 
 TEST_F(SimulatedMachineTest, FindNextVolumeFailsOnceEnoughNamesWereHandedOut) {
@@ -127,7 +127,7 @@ TEST_F(SimulatedMachineTest, FindNextVolumeFailsOnceEnoughNamesWereHandedOut) {
   const HANDLE find = FindFirstVolumeW(name, 4);
   EXPECT_TRUE(FindNextVolumeW(find, name, 4));
   EXPECT_FALSE(FindNextVolumeW(find, name, 4));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
   EXPECT_EQ(Narrow(name), "B");
   FindVolumeClose(find);
 }
@@ -137,12 +137,12 @@ TEST_F(SimulatedMachineTest, PathNamesAnswers) {
   WCHAR paths[32] = {};
   DWORD length = 99;
   EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{x}\\").c_str(), paths, 32, &length));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
   EXPECT_EQ(length, 99u);
 
   // "E:\" NUL "C:\mnt\usb\" NUL NUL: 4 + 12 + 1 characters.
   EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{u}\\").c_str(), paths, 16, &length));
-  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(GetLastError(), kErrorMoreData);
   EXPECT_EQ(length, 17u);
   ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{u}").c_str(), paths, 17, &length));
   EXPECT_EQ(length, 17u);
@@ -153,7 +153,7 @@ TEST_F(SimulatedMachineTest, PathNamesAnswers) {
   // A mount point names its volume too, with or without the backslash.
   ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(W("C:\\mnt\\usb").c_str(), paths, 17, &length));
   EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{bad}\\").c_str(), paths, 32, &length));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
   EXPECT_EQ(length, 7u);
 
   UseMachine(R"({"volumes": [{"name": "N"}]})");
@@ -172,13 +172,13 @@ TEST_F(SimulatedMachineTest, VolumeInformationAnswers) {
                                  &component_length, &flags, filesystem, 8);
   };
   EXPECT_FALSE(query("C:"));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  EXPECT_EQ(GetLastError(), kErrorInvalidName);
   EXPECT_FALSE(query("D:\\"));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
   EXPECT_FALSE(query("F:\\"));
   EXPECT_EQ(GetLastError(), 21u);
   EXPECT_FALSE(query("C:\\", 6));
-  EXPECT_EQ(GetLastError(), ERROR_BAD_LENGTH);
+  EXPECT_EQ(GetLastError(), kErrorBadLength);
 
   ASSERT_TRUE(query("\\\\?\\Volume{c}\\"));
   EXPECT_EQ(Narrow(label), "System");
@@ -196,20 +196,20 @@ TEST_F(SimulatedMachineTest, VolumeInformationAnswers) {
   EXPECT_EQ(serial, 3735928559u);
   EXPECT_FALSE(GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(41), label, 8, &serial,
                                              nullptr, nullptr, filesystem, 8));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 }
 
 TEST_F(SimulatedMachineTest, DriveTypeAndCapacityAnswers) {
   UseMachine(kWorkstation);
-  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_FIXED);
-  EXPECT_EQ(GetDriveTypeW(W("\\\\?\\Volume{u}\\").c_str()), DRIVE_REMOVABLE);
-  EXPECT_EQ(GetDriveTypeW(W("Z:\\").c_str()), DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveFixed);
+  EXPECT_EQ(GetDriveTypeW(W("\\\\?\\Volume{u}\\").c_str()), kDriveRemovable);
+  EXPECT_EQ(GetDriveTypeW(W("Z:\\").c_str()), kDriveNoRootDir);
 
   ULONGLONG total = 0;
   ASSERT_TRUE(GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr));
   EXPECT_EQ(total, 18446744073709551615ull);
   EXPECT_FALSE(GetDiskFreeSpaceExW(W("Z:\\").c_str(), nullptr, &total, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
   EXPECT_FALSE(GetDiskFreeSpaceExW(W("F:\\").c_str(), nullptr, &total, nullptr));
   EXPECT_EQ(GetLastError(), 21u);
 }
@@ -247,16 +247,16 @@ void ExpectEveryCallRefused(const std::string& file, const std::string& problem)
   ULONGLONG total = 0;
   testing::internal::CaptureStderr();
   EXPECT_EQ(FindFirstVolumeW(buffer, 64), InvalidHandleValue());
-  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
   EXPECT_FALSE(FindNextVolumeW(reinterpret_cast<HANDLE>(1), buffer, 64));
-  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
   EXPECT_FALSE(FindVolumeClose(reinterpret_cast<HANDLE>(1)));
   EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("C:\\").c_str(), buffer, 64, &value));
   EXPECT_FALSE(GetVolumeInformationW(W("C:\\").c_str(), buffer, 64, &value, &value, &value, buffer, 64));
   EXPECT_FALSE(GetVolumeInformationByHandleW(nullptr, buffer, 64, &value, &value, &value, buffer, 64));
-  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_UNKNOWN);
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveUnknown);
   EXPECT_FALSE(GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_BAD_CONFIGURATION);
+  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
   const std::string line = "volume simulation: " + file + ": " + problem + "\n";
   std::string expected;
   for (int call = 0; call < 8; ++call) expected += line;
@@ -296,9 +296,9 @@ TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
 
 TEST_F(SimulatedMachineTest, ParsedFileFollowsReplacement) {
   UseMachine(R"({"volumes": [{"name": "A", "paths": ["C:\\"]}]})");
-  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_FIXED);
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveFixed);
   UseMachine(R"({"volumes": [{"name": "A", "paths": ["C:\\"], "drive_type": 6}]})");
-  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), DRIVE_RAMDISK);
+  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveRamdisk);
 }
 
 TEST_F(SimulatedMachineTest, EmptySwitchMeansTheRealMachine) {

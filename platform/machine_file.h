@@ -1,0 +1,88 @@
+// The simulated machine's file: its format, read into a Machine, and the
+// file as it is at each call.
+//
+// The format is a public interface, documented in the README ("Simulated
+// machines").  A parse is kept while the file's identity (device, inode,
+// size, modification time) stays the same.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/kernel32.h"
+#include "platform/wide_string.h"
+
+namespace platform::simulation {
+
+struct PathsFailure {
+  DWORD code;
+  DWORD returned_length;
+};
+
+struct FindNextFailure {
+  std::uint64_t after;
+  DWORD code;
+};
+
+struct Volume {
+  WideString name;
+  std::vector<WideString> paths;
+  WideString label;
+  DWORD serial = 0;
+  DWORD max_component_length = 255;
+  DWORD flags = 0;
+  WideString filesystem = WideFromUtf8("NTFS");
+  UINT drive_type = kDriveFixed;
+  ULONGLONG total_bytes = 0;
+  std::vector<std::int64_t> handles;
+  std::optional<PathsFailure> fail_paths;
+  std::optional<DWORD> fail_info;
+  std::optional<DWORD> fail_capacity;
+};
+
+struct Machine {
+  std::vector<Volume> volumes;
+  std::optional<DWORD> find_first_error;
+  std::optional<FindNextFailure> find_next_error;
+
+  // What an enumeration walks.
+  std::size_t VolumeCount() const { return volumes.size(); }
+  const WideString& VolumeName(std::size_t index) const {
+    return volumes[index].name;
+  }
+  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const {
+    if (find_next_error && handed_out >= find_next_error->after) {
+      return find_next_error->code;
+    }
+    return std::nullopt;
+  }
+};
+
+// Why a machine file cannot be used; what() names the key or position at
+// fault, as in "volumes[2].serial: must be an integer from 0 to 4294967295".
+class MachineFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses a machine file's text, refusing anything the format does not allow.
+Machine ParseMachine(std::string_view json_text);
+
+// The first volume whose name, or one of whose paths, equals `name_or_path`
+// once one trailing backslash is dropped from both sides; null when none.
+const Volume* FindVolume(const Machine& machine, WideStringView name_or_path);
+
+// The machine that the file at `path` describes now; null, with the reason
+// in `problem`, when the file cannot be used.
+struct MachineFile {
+  std::shared_ptr<const Machine> machine;
+  std::string problem;
+};
+MachineFile LoadMachineFile(const std::string& path);
+
+}  // namespace platform::simulation
