@@ -124,7 +124,7 @@ const WinwrapCApi c_api = {RaiseWindowsError};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void init_winwrap() {
+PyMODINIT_FUNC init_winwrap() {
   PyObject* module = Py_InitModule3("_winwrap", methods,
                                     "Native part of windows.winwrap.");
   if (module == nullptr) return;
