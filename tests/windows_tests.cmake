@@ -34,7 +34,7 @@ include(GoogleTest)
 function(add_windows_suite target)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE volumes_platform GTest::gtest_main)
-  target_compile_options(${target} PRIVATE ${WINDOWS_WARNINGS_AS_ERRORS})
+  volumes_strict_warnings(${target})
   if(CMAKE_CROSSCOMPILING_EMULATOR OR NOT CMAKE_CROSSCOMPILING)
     # Listed when CTest starts rather than at build time, so that the build
     # needs no Wine; the first listing initialises the Wine prefix.
