@@ -5,6 +5,9 @@
 // that an empty card reader or DVD drive never holds the host on a system
 // dialog; the previous mode is restored afterwards, and the call's last
 // error is kept through the restoring.
+#include <mutex>
+#include <set>
+
 #include "platform/backend.h"
 
 namespace platform {
@@ -34,16 +37,23 @@ class NoErrorDialogs {
 class WindowsMachine final : public Backend {
  public:
   HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) override {
+    std::lock_guard<std::mutex> lock(finds_mutex_);
     NoErrorDialogs no_dialogs;
-    return ::FindFirstVolumeW(name, length);
+    const HANDLE find = ::FindFirstVolumeW(name, length);
+    if (find != INVALID_HANDLE_VALUE) open_finds_.insert(find);
+    return find;
   }
 
   BOOL FindNextVolumeW(HANDLE find, WCHAR* name, DWORD length) override {
+    std::lock_guard<std::mutex> lock(finds_mutex_);
+    if (open_finds_.count(find) == 0) return FailWith(kErrorInvalidHandle);
     NoErrorDialogs no_dialogs;
     return ::FindNextVolumeW(find, name, length);
   }
 
   BOOL FindVolumeClose(HANDLE find) override {
+    std::lock_guard<std::mutex> lock(finds_mutex_);
+    if (open_finds_.erase(find) == 0) return FailWith(kErrorInvalidHandle);
     NoErrorDialogs no_dialogs;
     return ::FindVolumeClose(find);
   }
@@ -92,6 +102,15 @@ class WindowsMachine final : public Backend {
     }
     return ok;
   }
+
+ private:
+  // The find handles handed out and not yet closed.  kernel32 takes a find
+  // handle for a pointer to its own state and reads through it (Wine
+  // faults on a bogus one), so a value it did not hand out, or one closed
+  // already, is refused with kErrorInvalidHandle instead: one of the
+  // simulated machine's after a switch of machine, say.
+  std::mutex finds_mutex_;
+  std::set<HANDLE> open_finds_;
 };
 
 }  // namespace

@@ -111,6 +111,25 @@ TEST_F(WindowsMachineTest, EnumerationRunsToItsEndAndCloses) {
   EXPECT_EQ(VolumeNames(), names);
 }
 
+// kernel32 reads through a find handle (Wine faults on a bogus one): only
+// the handles handed out and not closed reach it.
+TEST_F(WindowsMachineTest, FindHandlesNotHandedOutAreRefused) {
+  WCHAR name[kMaxPath + 1];
+  const HANDLE bogus = reinterpret_cast<HANDLE>(std::intptr_t{0x1234});
+  EXPECT_FALSE(FindNextVolumeW(bogus, name, kMaxPath + 1));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(FindVolumeClose(bogus));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+
+  const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
+  ASSERT_NE(find, InvalidHandleValue());
+  EXPECT_TRUE(FindVolumeClose(find));
+  EXPECT_FALSE(FindNextVolumeW(find, name, kMaxPath + 1));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+  EXPECT_FALSE(FindVolumeClose(find));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+}
+
 TEST_F(WindowsMachineTest, NameThatDoesNotFitTheBuffer) {
   WCHAR name[10];
   EXPECT_EQ(FindFirstVolumeW(name, 10), InvalidHandleValue());
