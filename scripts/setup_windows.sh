@@ -9,23 +9,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make util-linux nlohmann-json3-dev googletest
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing" >&2
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  # Wine's recommendations (fonts, sound, 32-bit Wine) are not needed to run
-  # console test programs.
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
-    --no-install-recommends $missing >/dev/null
-fi
+# Wine's recommendations (fonts, sound, 32-bit Wine) are not needed to run
+# console test programs.
+scripts/install_packages.sh --no-install-recommends \
+  cmake make util-linux nlohmann-json3-dev googletest \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
 
 # The interpreter's headers are taken from here; no interpreter is run.
 PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/kernel32.h"
+#include "platform/system_access.h"
 #include "platform/wide_string.h"
 #include "test_environment.h"
 
@@ -397,6 +398,19 @@ TEST_F(SimulationOnWindowsTest, SwitchIsTheProcessEnvironment) {
   EXPECT_EQ(DriveTypeOfC(), kDriveRamdisk);
   UnsetEnvironment("VOLUMES_SIMULATION");
   EXPECT_EQ(DriveTypeOfC(), kDriveFixed);  // the real machine again
+}
+
+TEST(EnvironmentValueTest, ReadsTheProcessEnvironmentWhateverItsLength) {
+  const std::string long_value(1000, 'x');
+  const std::string text = "\xCE\xA9\xE6\x9C\xBA-\xF0\x9F\x92\xBE";
+  SetEnvironment("VOLUMES_TEST_VALUE", long_value + text);
+  ::SetLastError(kErrorGenFailure);
+  EXPECT_EQ(EnvironmentValue("VOLUMES_TEST_VALUE"), long_value + text);
+  EXPECT_EQ(::GetLastError(), kErrorGenFailure);
+
+  UnsetEnvironment("VOLUMES_TEST_VALUE");
+  EXPECT_EQ(EnvironmentValue("VOLUMES_TEST_VALUE"), "");
+  EXPECT_EQ(::GetLastError(), kErrorGenFailure);
 }
 
 TEST_F(SimulationOnWindowsTest, MachineFileAndJournalByUtf16Name) {
