@@ -17,6 +17,9 @@ TEST_PACKAGES="
   exfat-fuse
 "
 
+# The main command's record of its last build stands no longer: this build
+# may be for another Python.
+rm -f build/.module-built
 ensure_packages $MAIN_PACKAGES $TEST_PACKAGES
 ensure_python2
 configure

@@ -14,13 +14,11 @@ the exit statuses.
 import argparse
 import codecs
 import collections
-import json
 import logging
 import os
 import signal
 import sys
 
-from volume_tool import capture
 from volume_tool import diagnostics
 from volume_tool import disk_space
 from volume_tool import text
@@ -215,6 +213,7 @@ def TableLines(records, options, encoding):
 
 
 def JsonBytes(records):
+  import json  # pylint: disable=g-import-not-at-top
   data = json.dumps({'volumes': records}, indent=2, separators=(',', ': '),
                     ensure_ascii=False) + u'\n'
   return data.encode('utf-8') if isinstance(data, unicode) else data
@@ -248,6 +247,7 @@ class Outcome(object):
 
 
 def Capture(options, table, simulated, outcome):
+  from volume_tool import capture  # pylint: disable=g-import-not-at-top
   machine = capture.CaptureMachine(volumes, table, simulated)
   data = capture.MachineFileBytes(machine)
   if options.capture == '-':
@@ -300,7 +300,7 @@ def main(argv):
 
   outcome = Outcome()
   listing_error = None
-  platform_messages = diagnostics.PlatformMessages()
+  platform_messages = diagnostics.PlatformMessages(active=simulated)
   with platform_messages:
     try:
       service = volumes.VolumeInfo()

@@ -5,7 +5,6 @@ module's log, readable."""
 import logging
 import os
 import sys
-import tempfile
 import traceback
 
 from volume_tool import text
@@ -20,13 +19,19 @@ class PlatformMessages(object):
   the command says the problem once instead.
 
   The platform writes to file descriptor 2 itself, so the descriptor, not
-  sys.stderr, is pointed at a temporary file for the duration.
+  sys.stderr, is pointed at a temporary file for the duration.  Only the
+  simulated machine writes there: for the real one, `active` is False and
+  the block runs as it is.
   """
 
-  def __init__(self):
+  def __init__(self, active=True):
+    self.active = active
     self.lines = []
 
   def __enter__(self):
+    if not self.active:
+      return self
+    import tempfile  # pylint: disable=g-import-not-at-top
     sys.stderr.flush()
     self._saved = os.dup(2)
     self._file = tempfile.TemporaryFile()
@@ -34,6 +39,8 @@ class PlatformMessages(object):
     return self
 
   def __exit__(self, *unused_exception):
+    if not self.active:
+      return False
     sys.stderr.flush()
     os.dup2(self._saved, 2)
     os.close(self._saved)
