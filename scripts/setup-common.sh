@@ -93,8 +93,9 @@ build() {
   shift
   build_log=$(mktemp)
   build_status=$(mktemp)
-  { cmake --build build -j "$(nproc)" ${1:+--target} "$@" 2>&1
-    echo $? >"$build_status"; } |
+  { status=0
+    cmake --build build -j "$(nproc)" ${1:+--target} "$@" 2>&1 || status=$?
+    echo "$status" >"$build_status"; } |
     while IFS= read -r line; do
       printf '%s\n' "$line" >>"$build_log"
       case $line in
