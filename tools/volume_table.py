@@ -88,7 +88,8 @@ def ParseArguments(argv):
   parser.add_argument('-J', '--json', action='store_true',
                       help='print JSON, {"volumes": [...]}, for scripts')
   parser.add_argument('-o', '--output', metavar='LIST',
-                      help='the columns to show, comma-separated')
+                      help='the columns to show, comma-separated (the '
+                      'JSON objects have every key)')
   parser.add_argument('-n', '--noheadings', action='store_true',
                       help='leave out the heading line')
   parser.add_argument('-r', '--raw', action='store_true',

@@ -38,7 +38,7 @@ class PlatformMessages(object):
     os.dup2(self._file.fileno(), 2)
     return self
 
-  def __exit__(self, *unused_exception):
+  def __exit__(self, exception_type, unused_value, unused_traceback):
     if not self.active:
       return False
     sys.stderr.flush()
@@ -49,6 +49,9 @@ class PlatformMessages(object):
       if line not in self.lines:
         self.lines.append(line)
     self._file.close()
+    if exception_type is not None:
+      # Nobody will report them: the command is failing on its way out.
+      sys.stderr.write(''.join(line + '\n' for line in self.lines))
     return False
 
   def Report(self, out, prefix):
