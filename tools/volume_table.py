@@ -93,7 +93,8 @@ def ParseArguments(argv):
   parser.add_argument('-n', '--noheadings', action='store_true',
                       help='leave out the heading line')
   parser.add_argument('-r', '--raw', action='store_true',
-                      help='raw output: no alignment, blanks escaped')
+                      help='raw output: no alignment; blanks and backslashes '
+                      'escaped')
   parser.add_argument('-b', '--bytes', action='store_true',
                       help='sizes in bytes instead of 4.0K, 9.6G, 476G')
   parser.add_argument('-v', '--verbose', action='store_true',

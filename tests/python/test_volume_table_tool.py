@@ -19,10 +19,10 @@ sys.path.insert(0, os.path.join(ROOT, 'tools'))
 from volume_tool import text  # pylint: disable=g-import-not-at-top
 
 
-def RunTool(args, cwd=None, command=None):
+def RunTool(args, cwd=None, command=None, env=None):
   """(status, stdout, stderr) of the command, with standard output a pipe."""
   process = subprocess.Popen(
-      (command or [sys.executable, TOOL]) + list(args), cwd=cwd,
+      (command or [sys.executable, TOOL]) + list(args), cwd=cwd, env=env,
       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
   out, err = process.communicate()
   return process.returncode, out, err
@@ -214,13 +214,10 @@ class PathsTest(ToolTestCase):
     os.chmod(os.path.join(checkout, 'scripts', 'setup-main.sh'), 0o755)
     os.symlink(os.path.join(ROOT, 'tools'), os.path.join(checkout, 'tools'))
     os.symlink(BuildTree(), os.path.join(checkout, 'build'))
-    os.environ['PYTHON2_ROOT'] = sys.prefix
-    try:
-      status, out, err = self.Run(
-          '-o', 'PATH,LABEL', '-n', '.', cwd=caller,
-          command=[os.path.join(checkout, 'run.sh')])
-    finally:
-      del os.environ['PYTHON2_ROOT']
+    status, out, err = self.Run(
+        '-o', 'PATH,LABEL', '-n', '.', cwd=caller,
+        command=[os.path.join(checkout, 'run.sh')],
+        env=dict(os.environ, PYTHON2_ROOT=sys.prefix))
     self.assertEqual((status, out, err), (0, '.  caller\n', ''))
 
 
