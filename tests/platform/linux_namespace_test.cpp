@@ -380,6 +380,57 @@ TEST_F(NamespaceTest, AnUnprivilegedUserSeesTheSameVolumesAndNames) {
       << as_nobody;
 }
 
+TEST_F(NamespaceTest, UdevLinksNameVolumesForAnUnprivilegedUser) {
+  const std::string image = directory_ + "/linked.img", disk = Directory("linked");
+  const std::string uuid = "11111111-2222-4333-8444-555555555555";
+  Shell("truncate -s 32M " + image + " && mkfs.ext4 -q -L 'LINK LABEL' -U " + uuid +
+        " " + image);
+  if (!Shell("mount -o loop " + image + " " + disk + " 2>&1").empty()) {
+    GTEST_SKIP() << "ext4 cannot be loop-mounted here";
+  }
+  const std::string device = Shell("findmnt -no SOURCE " + disk);
+  // The links that udev would make, on a /dev of this namespace's own (an
+  // overlay over the machine's), and no blkid cache.
+  const std::string layers = Directory("dev-layers");
+  MountTmpfs(layers);
+  MountTmpfs("/run");
+  Directory("dev-layers/upper");
+  Directory("dev-layers/work");
+  const std::string options = "lowerdir=/dev,upperdir=" + layers +
+                              "/upper,workdir=" + layers + "/work";
+  if (::mount("overlay", "/dev", "overlay", 0, options.c_str()) != 0) {
+    GTEST_SKIP() << "no overlay over /dev here: " << std::strerror(errno);
+  }
+  const std::string node = device.substr(device.rfind('/') + 1);
+  Shell("mkdir -p /dev/disk/by-uuid /dev/disk/by-label && ln -s ../../" + node +
+        " /dev/disk/by-uuid/" + uuid + " && ln -s ../../" + node +
+        " '/dev/disk/by-label/LINK\\x20LABEL'");
+
+  int output[2];
+  ASSERT_EQ(::pipe(output), 0);
+  const int status = InChild(
+      [&] {
+        if (!BecomeNobody()) return 10;
+        if (::open(device.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 11;
+        const Volume* volume = nullptr;
+        const std::vector<Volume> volumes = Volumes();
+        if ((volume = Listed(volumes, disk)) == nullptr) return 12;
+        const std::string text = volume->name + "|" + Info(W(volume->name)).label;
+        return ::write(output[1], text.data(), text.size()) ==
+                       static_cast<ssize_t>(text.size())
+                   ? 0
+                   : 13;
+      },
+      60);
+  ::close(output[1]);
+  char text[512] = {0};
+  const ssize_t count = ::read(output[0], text, sizeof text - 1);
+  ::close(output[0]);
+  ASSERT_EQ(status, 0);
+  ASSERT_GT(count, 0);
+  EXPECT_EQ(std::string(text), "\\\\?\\Volume{" + uuid + "}\\|LINK LABEL");
+}
+
 TEST_F(NamespaceTest, DeadAndStoppedFuseDaemons) {
   if (!HasTool("fusefat") || !HasTool("mkfs.vfat") || ::access("/dev/fuse", R_OK) != 0) {
     GTEST_SKIP() << "needs fusefat, mkfs.vfat and /dev/fuse";
