@@ -18,20 +18,12 @@
 #include "platform/backend.h"
 #include "platform/linux_machine.h"
 #include "platform/wide_string.h"
+#include "tests/platform/shell.h"
 
 namespace platform {
 namespace {
 
 WideString W(const std::string& utf8) { return WideFromUtf8(utf8); }
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  char chunk[256];
-  while (pipe && std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) output += chunk;
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
 
 class MountTableTest : public ::testing::Test {
  protected:

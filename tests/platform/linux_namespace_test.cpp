@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@
 
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
+#include "tests/platform/shell.h"
 
 namespace platform {
 namespace {
@@ -33,15 +35,6 @@ namespace {
 std::string namespace_refusal;
 
 WideString W(const std::string& utf8) { return WideFromUtf8(utf8); }
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  char chunk[256];
-  while (pipe && std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) output += chunk;
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
 
 bool HasTool(const std::string& tool) {
   return !Shell("command -v " + tool + " 2>/dev/null").empty();
@@ -146,6 +139,38 @@ bool BecomeNobody() {
          ::setresuid(65534, 65534, 65534) == 0;
 }
 
+// What `describe` returns when run by nobody in a child process, with the
+// child's exit status (0 when it ran; -1 when it hung).
+struct NobodyRun {
+  int status;
+  std::string text;
+};
+NobodyRun AsNobody(const std::string& device,
+                   const std::function<std::string()>& describe) {
+  int output[2];
+  if (::pipe(output) != 0) return {20, std::string()};
+  const int status = InChild(
+      [&] {
+        if (!BecomeNobody()) return 10;
+        // Otherwise the test would show nothing.
+        if (::open(device.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 11;
+        const std::string text = describe();
+        return ::write(output[1], text.data(), text.size()) ==
+                       static_cast<ssize_t>(text.size())
+                   ? 0
+                   : 12;
+      },
+      60);
+  ::close(output[1]);
+  NobodyRun run{status, std::string()};
+  char chunk[4096];
+  for (ssize_t count; (count = ::read(output[0], chunk, sizeof chunk)) > 0;) {
+    run.text.append(chunk, count);
+  }
+  ::close(output[0]);
+  return run;
+}
+
 class NamespaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -169,6 +194,17 @@ class NamespaceTest : public ::testing::Test {
     Shell("mkdir -p '" + path + "'");
     ::chmod(path.c_str(), mode);
     return path;
+  }
+
+  // Mounts a new ext4 image with this label and UUID on `path`; its loop
+  // device, or empty where that cannot be done here.
+  std::string MountExt4(const std::string& path, const std::string& label,
+                        const std::string& uuid) {
+    const std::string image = path + ".img";
+    Shell("truncate -s 32M " + image + " && mkfs.ext4 -q -L '" + label + "' -U " +
+          uuid + " " + image);
+    if (!Shell("mount -o loop " + image + " " + path + " 2>&1").empty()) return "";
+    return Shell("findmnt -no SOURCE " + path);
   }
 
   void MountTmpfs(const std::string& path) {
@@ -307,14 +343,10 @@ std::string Described(const std::vector<Volume>& volumes) {
 }
 
 TEST_F(NamespaceTest, AnUnprivilegedUserSeesTheSameVolumesAndNames) {
-  const std::string image = directory_ + "/ext4.img", disk = Directory("disk");
+  const std::string disk = Directory("disk");
   const std::string uuid = "5e1ec7ed-0000-4000-8000-0000000000aa";
-  Shell("truncate -s 32M " + image + " && mkfs.ext4 -q -L SHAREDLABEL -U " + uuid +
-        " " + image);
-  if (!Shell("mount -o loop " + image + " " + disk + " 2>&1").empty()) {
-    GTEST_SKIP() << "ext4 cannot be loop-mounted here";
-  }
-  const std::string device = Shell("findmnt -no SOURCE " + disk);
+  const std::string device = MountExt4(disk, "SHAREDLABEL", uuid);
+  if (device.empty()) GTEST_SKIP() << "ext4 cannot be loop-mounted here";
   // A mount below a directory that only root may search.
   const std::string locked = Directory("locked", 0700) + "/inside";
   Shell("mkdir -p " + locked);
@@ -328,28 +360,9 @@ TEST_F(NamespaceTest, AnUnprivilegedUserSeesTheSameVolumesAndNames) {
   Shell("mkdir -p /run/blkid && blkid >/dev/null");
   ASSERT_EQ(::access("/run/blkid/blkid.tab", R_OK), 0) << "blkid wrote no cache";
   // Nobody first, so that no table that root read is there to inherit.
-  int output[2];
-  ASSERT_EQ(::pipe(output), 0);
-  const int status = InChild(
-      [&] {
-        if (!BecomeNobody()) return 10;
-        // Otherwise the test would show nothing.
-        if (::open(device.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 11;
-        const std::string text = Described(Volumes());
-        return ::write(output[1], text.data(), text.size()) ==
-                       static_cast<ssize_t>(text.size())
-                   ? 0
-                   : 12;
-      },
-      60);
-  ::close(output[1]);
-  std::string as_nobody;
-  char chunk[4096];
-  for (ssize_t count; (count = ::read(output[0], chunk, sizeof chunk)) > 0;) {
-    as_nobody.append(chunk, count);
-  }
-  ::close(output[0]);
-  ASSERT_EQ(status, 0);
+  const NobodyRun nobody = AsNobody(device, [] { return Described(Volumes()); });
+  ASSERT_EQ(nobody.status, 0);
+  const std::string& as_nobody = nobody.text;
   const std::string as_root = Described(Volumes());
   EXPECT_NE(as_root.find("\\\\?\\Volume{" + uuid + "}\\ " + disk + "/ SHAREDLABEL ext4"),
             std::string::npos)
@@ -381,14 +394,10 @@ TEST_F(NamespaceTest, AnUnprivilegedUserSeesTheSameVolumesAndNames) {
 }
 
 TEST_F(NamespaceTest, UdevLinksNameVolumesForAnUnprivilegedUser) {
-  const std::string image = directory_ + "/linked.img", disk = Directory("linked");
+  const std::string disk = Directory("linked");
   const std::string uuid = "11111111-2222-4333-8444-555555555555";
-  Shell("truncate -s 32M " + image + " && mkfs.ext4 -q -L 'LINK LABEL' -U " + uuid +
-        " " + image);
-  if (!Shell("mount -o loop " + image + " " + disk + " 2>&1").empty()) {
-    GTEST_SKIP() << "ext4 cannot be loop-mounted here";
-  }
-  const std::string device = Shell("findmnt -no SOURCE " + disk);
+  const std::string device = MountExt4(disk, "LINK LABEL", uuid);
+  if (device.empty()) GTEST_SKIP() << "ext4 cannot be loop-mounted here";
   // The links that udev would make, on a /dev of this namespace's own (an
   // overlay over the machine's), and no blkid cache.
   const std::string layers = Directory("dev-layers");
@@ -406,29 +415,14 @@ TEST_F(NamespaceTest, UdevLinksNameVolumesForAnUnprivilegedUser) {
         " /dev/disk/by-uuid/" + uuid + " && ln -s ../../" + node +
         " '/dev/disk/by-label/LINK\\x20LABEL'");
 
-  int output[2];
-  ASSERT_EQ(::pipe(output), 0);
-  const int status = InChild(
-      [&] {
-        if (!BecomeNobody()) return 10;
-        if (::open(device.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 11;
-        const Volume* volume = nullptr;
-        const std::vector<Volume> volumes = Volumes();
-        if ((volume = Listed(volumes, disk)) == nullptr) return 12;
-        const std::string text = volume->name + "|" + Info(W(volume->name)).label;
-        return ::write(output[1], text.data(), text.size()) ==
-                       static_cast<ssize_t>(text.size())
-                   ? 0
-                   : 13;
-      },
-      60);
-  ::close(output[1]);
-  char text[512] = {0};
-  const ssize_t count = ::read(output[0], text, sizeof text - 1);
-  ::close(output[0]);
-  ASSERT_EQ(status, 0);
-  ASSERT_GT(count, 0);
-  EXPECT_EQ(std::string(text), "\\\\?\\Volume{" + uuid + "}\\|LINK LABEL");
+  const NobodyRun nobody = AsNobody(device, [&] {
+    const std::vector<Volume> volumes = Volumes();
+    const Volume* volume = Listed(volumes, disk);
+    return volume == nullptr ? std::string("not listed")
+                             : volume->name + "|" + Info(W(volume->name)).label;
+  });
+  ASSERT_EQ(nobody.status, 0);
+  EXPECT_EQ(nobody.text, "\\\\?\\Volume{" + uuid + "}\\|LINK LABEL");
 }
 
 TEST_F(NamespaceTest, DeadAndStoppedFuseDaemons) {
