@@ -7,13 +7,11 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <mutex>
