@@ -3,5 +3,4 @@
 set -eu
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/setup_linux_tests.sh
 cd build && ctest --output-on-failure -j "$(nproc)" "$@"
