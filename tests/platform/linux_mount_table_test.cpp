@@ -18,7 +18,7 @@
 #include "platform/backend.h"
 #include "platform/linux_machine.h"
 #include "platform/wide_string.h"
-#include "tests/platform/shell.h"
+#include "shell.h"
 
 namespace platform {
 namespace {

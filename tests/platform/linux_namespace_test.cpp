@@ -25,7 +25,7 @@
 
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
-#include "tests/platform/shell.h"
+#include "shell.h"
 
 namespace platform {
 namespace {
