@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/kernel32.h"
