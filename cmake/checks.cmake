@@ -14,8 +14,10 @@
 
 option(VOLUMES_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VOLUMES_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
-set(VOLUMES_FUZZ_RUNS 20000 CACHE STRING
-    "libFuzzer runs per target in the test command (VOLUMES_LONG_CHECKS=1: 50 times as many)")
+set(VOLUMES_FUZZ_RUNS_MACHINE_FILE 40000 CACHE STRING
+    "libFuzzer runs of the machine-file reader in the test command (VOLUMES_LONG_CHECKS=1: 50 times as many)")
+set(VOLUMES_FUZZ_RUNS_PLATFORM_CALLS 10000 CACHE STRING
+    "libFuzzer runs of the platform calls in the test command (VOLUMES_LONG_CHECKS=1: 50 times as many)")
 
 if(VOLUMES_SANITIZE)
   set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all
@@ -64,6 +66,30 @@ function(volumes_add_checks)
                          PROPERTIES ENVIRONMENT "${VOLUMES_SANITIZER_ENVIRONMENT}")
   endif()
 
+  # Valgrind's memcheck over the Python suites, in the plain build (the
+  # sanitizers and valgrind do not mix).  The suites that make hundreds of
+  # thousands of calls, spawn interpreters or mount filesystems are left to
+  # the other checks.
+  find_program(VALGRIND_EXECUTABLE valgrind)
+  if(BUILD_TESTING AND NOT VOLUMES_SANITIZE AND NOT VOLUMES_FUZZ AND VALGRIND_EXECUTABLE)
+    file(GLOB suites RELATIVE "${CMAKE_SOURCE_DIR}/tests/python" CONFIGURE_DEPENDS
+         "${CMAKE_SOURCE_DIR}/tests/python/test_*.py")
+    set(memcheck_suites "")
+    foreach(suite IN LISTS suites)
+      get_filename_component(name "${suite}" NAME_WE)
+      if(NOT name MATCHES "^test_(fuzz|refcounts|threads|linux_machine|volume_table_tool)$")
+        list(APPEND memcheck_suites ${name})
+      endif()
+    endforeach()
+    add_test(NAME memcheck.python_suites
+             COMMAND "${PYTHON2_EXECUTABLE}" "${CMAKE_SOURCE_DIR}/tests/memcheck.py"
+                     $<TARGET_FILE:volumes> ${memcheck_suites}
+             WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}/tests/python")
+    set_tests_properties(memcheck.python_suites PROPERTIES
+      ENVIRONMENT "PYTHONPATH=${PYTHON_TREE}:${CMAKE_SOURCE_DIR}/tests/python;PYTHONDONTWRITEBYTECODE=1;VOLUMES_SIMULATION=;VOLUMES_SIMULATION_JOURNAL="
+      TIMEOUT 1200)
+  endif()
+
   if(VOLUMES_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       message(FATAL_ERROR "VOLUMES_FUZZ needs clang: CXX=clang++")
@@ -75,6 +101,7 @@ function(volumes_add_checks)
       -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
     set(corpus_root "${CMAKE_BINARY_DIR}/fuzz-corpus")
     foreach(target machine_file platform_calls)
+      string(TOUPPER "${target}" upper)
       add_executable(fuzz_${target} fuzz/fuzz_${target}.cpp)
       target_compile_options(fuzz_${target} PRIVATE ${fuzz_flags})
       target_link_options(fuzz_${target} PRIVATE ${fuzz_flags})
@@ -86,7 +113,7 @@ function(volumes_add_checks)
                        -DFUZZER=$<TARGET_FILE:fuzz_${target}>
                        -DSEEDS=${CMAKE_SOURCE_DIR}/fuzz/seeds
                        -DCORPUS=${corpus_root}/${target}
-                       -DRUNS=${VOLUMES_FUZZ_RUNS}
+                       -DRUNS=${VOLUMES_FUZZ_RUNS_${upper}}
                        -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run_fuzzer.cmake")
       set_tests_properties(fuzz.${target} PROPERTIES LABELS fuzz TIMEOUT 3000)
     endforeach()
