@@ -83,7 +83,7 @@ function(volumes_add_checks)
     endforeach()
     add_test(NAME memcheck.python_suites
              COMMAND "${PYTHON2_EXECUTABLE}" "${CMAKE_SOURCE_DIR}/tests/memcheck.py"
-                     $<TARGET_FILE:volumes> ${memcheck_suites}
+                     ${memcheck_suites}
              WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}/tests/python")
     set_tests_properties(memcheck.python_suites PROPERTIES
       ENVIRONMENT "PYTHONPATH=${PYTHON_TREE}:${CMAKE_SOURCE_DIR}/tests/python;PYTHONDONTWRITEBYTECODE=1;VOLUMES_SIMULATION=;VOLUMES_SIMULATION_JOURNAL="

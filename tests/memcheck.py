@@ -2,7 +2,7 @@
 definitely-lost block, or any memory error, whose stack passes through the
 module or the platform layer.
 
-  python2.7 tests/memcheck.py MODULE_SO SUITE ...
+  python2.7 tests/memcheck.py SUITE ...
 
 The interpreter's own pymalloc reads outside its blocks by design; those
 reports are suppressed (tests/python27.supp)."""
@@ -33,7 +33,7 @@ def Records(log):
 
 
 def main(argv):
-  module, suites = argv[1], argv[2:]
+  suites = argv[1:]
   log_file = tempfile.NamedTemporaryFile(prefix='memcheck-', suffix='.log',
                                          delete=False)
   log_file.close()
@@ -42,12 +42,16 @@ def main(argv):
       '--show-leak-kinds=definite', '--errors-for-leak-kinds=definite',
       '--suppressions=%s' % os.path.join(HERE, 'python27.supp'),
       '--num-callers=40', '--log-file=%s' % log_file.name,
+      '--fullpath-after=',  # full source paths, to tell the module's frames
       sys.executable, '-m', 'unittest'] + suites
   status = subprocess.call(command)
   with open(log_file.name) as log:
     text = log.read()
   os.remove(log_file.name)
-  ours = re.compile(r'volumes\.so|platform::')
+  # A frame of the module: its source files, or the module itself where it
+  # has no line information.
+  source = os.path.dirname(HERE)
+  ours = re.compile(r'%s/(windows|platform)/|volumes\.so' % re.escape(source))
   faults = [record for record in Records(text)
             if ours.search('\n'.join(record)) and
             (re.search(r'definitely lost', record[0]) or
