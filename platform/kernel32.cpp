@@ -11,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <string>
 
 #include "platform/backend.h"
@@ -96,9 +95,10 @@ class EnumerationOwners {
   std::map<std::intptr_t, MachineName> owners_;
 };
 
+// Never destroyed: a handle may still be closed while statics are.
 EnumerationOwners& Owners() {
-  static EnumerationOwners* owners = new EnumerationOwners;  // never destroyed:
-  return *owners;  // a handle may be closed during static destruction
+  static EnumerationOwners* const owners = new EnumerationOwners;
+  return *owners;
 }
 
 }  // namespace
