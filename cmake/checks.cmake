@@ -112,6 +112,7 @@ function(volumes_add_checks)
                COMMAND "${CMAKE_COMMAND}"
                        -DFUZZER=$<TARGET_FILE:fuzz_${target}>
                        -DSEEDS=${CMAKE_SOURCE_DIR}/fuzz/seeds
+                       -DEXAMPLES=${CMAKE_SOURCE_DIR}/examples
                        -DCORPUS=${corpus_root}/${target}
                        -DRUNS=${VOLUMES_FUZZ_RUNS_${upper}}
                        -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run_fuzzer.cmake")

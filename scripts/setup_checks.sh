@@ -7,19 +7,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="clang libclang-rt-dev valgrind cmake g++ make pkg-config libgtest-dev
-  nlohmann-json3-dev libmount-dev libblkid-dev"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing" >&2
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
-fi
+scripts/install_packages.sh clang libclang-rt-dev valgrind cmake g++ make \
+  pkg-config libgtest-dev nlohmann-json3-dev libmount-dev libblkid-dev
 
 PYTHON2_ROOT="${PYTHON2_ROOT:-/root/.pyenv/versions/2.7.18}"
 jobs="$(nproc)"

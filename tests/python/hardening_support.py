@@ -1,5 +1,5 @@
-"""Support of the hardening suites: machine files, rebindings, the clock of
-the long checks."""
+"""Support of the hardening suites: machine files, rebindings, test doubles
+and the length of the long checks."""
 
 import json
 import os
@@ -16,6 +16,20 @@ LONG = os.environ.get('VOLUMES_LONG_CHECKS') == '1'
 def Scaled(count, long_count):
   """`count` in the test command, `long_count` behind VOLUMES_LONG_CHECKS."""
   return long_count if LONG else count
+
+
+class Handle(object):
+  """What IsFAT takes: an object with the handle of a file."""
+
+  def __init__(self, handle):
+    self.handle = handle
+
+
+class Stat(object):
+  """What FindVolumeID takes: an object with a device number."""
+
+  def __init__(self, st_dev):
+    self.st_dev = st_dev
 
 
 def VolumeName(guid):

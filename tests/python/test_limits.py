@@ -6,7 +6,7 @@ edges: the exact result or the documented exception."""
 
 import unittest
 
-from hardening_support import MachineFilesTestCase, VolumeName
+from hardening_support import Handle, MachineFilesTestCase, VolumeName
 from windows import volumes
 
 PAIR = u'\U0001F600'  # two UTF-16 units
@@ -23,11 +23,6 @@ def NameOf(units, pair_at=None):
   if pair_at is None:
     return u'n' * units
   return u'n' * pair_at + PAIR + u'n' * (units - pair_at - 2)
-
-
-class Handle(object):
-  def __init__(self, handle):
-    self.handle = handle
 
 
 class LimitsTest(MachineFilesTestCase):

@@ -12,7 +12,8 @@ import os
 import sys
 import unittest
 
-from hardening_support import MachineFilesTestCase, Scaled, VolumeName
+from hardening_support import (Handle, MachineFilesTestCase, Scaled, Stat,
+                               VolumeName)
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -57,16 +58,6 @@ def Snapshot(watched):
               'malloc': MallocBytes() or 0,
               'resident': ResidentBytes()}
   return snapshot
-
-
-class Handle(object):
-  def __init__(self, handle):
-    self.handle = handle
-
-
-class Stat(object):
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
 
 
 class RefcountTest(MachineFilesTestCase):

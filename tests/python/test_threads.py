@@ -11,8 +11,8 @@ import sys
 import threading
 import unittest
 
-from hardening_support import (MachineFilesTestCase, Rebound, Scaled,
-                               VolumeName)
+from hardening_support import (Handle, MachineFilesTestCase, Rebound, Scaled,
+                               Stat, VolumeName)
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -20,16 +20,6 @@ VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 THREADS = 8
 ROUNDS = Scaled(500, 25000)
 MACHINES = 4
-
-
-class Stat(object):
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
-
-
-class Handle(object):
-  def __init__(self, handle):
-    self.handle = handle
 
 
 def Machine(generation):
@@ -165,18 +155,21 @@ class ThreadsTest(MachineFilesTestCase):
     except Exception as error:  # pylint: disable=broad-except
       errors.append('%s: %s' % (type(error).__name__, error))
 
+  def RunThreads(self, targets, seconds):
+    """Runs each target in a thread of its own; fails on a deadlock."""
+    threads = [threading.Thread(target=target) for target in targets]
+    for thread in threads:
+      thread.start()
+    for thread in threads:
+      thread.join(seconds)
+    self.assertFalse([t for t in threads if t.is_alive()], 'deadlock')
+
   def testEightThreadsWhileTheMachineChanges(self):
     service = VolumeInfoClass()
     errors = []
     generations = Generations()
-    threads = [threading.Thread(target=self.Worker,
-                                args=(service, n, errors, generations))
-               for n in range(THREADS)]
-    for thread in threads:
-      thread.start()
-    for thread in threads:
-      thread.join(600)
-    self.assertFalse([t for t in threads if t.is_alive()], 'deadlock')
+    self.RunThreads([lambda n=n: self.Worker(service, n, errors, generations)
+                     for n in range(THREADS)], 600)
     self.assertEqual(errors, [])
     sys.stderr.write('%d threads, %d rounds each, %d rebuilds\n' % (
         THREADS, ROUNDS,
@@ -196,14 +189,8 @@ class ThreadsTest(MachineFilesTestCase):
 
     tables = []
     with Rebound(_ListVolumeNames=SlowListing):
-      threads = [threading.Thread(
-          target=lambda: tables.append(service.AllVolumeEntries(True)))
-                 for _ in range(THREADS)]
-      for thread in threads:
-        thread.start()
-      for thread in threads:
-        thread.join(30)
-    self.assertFalse([t for t in threads if t.is_alive()], 'deadlock')
+      self.RunThreads(
+          [lambda: tables.append(service.AllVolumeEntries(True))] * THREADS, 30)
     self.assertEqual(lock.arrived, THREADS)
     self.assertEqual(self.logs.count('Refreshing volume information table.'), 1)
     self.assertEqual([sorted(t) for t in tables], [KeysOf(0)] * THREADS)
