@@ -27,8 +27,8 @@ namespace {
 // nlohmann's reader checks the syntax and hands each token to a Document,
 // which keeps the values in a tree of its own: nlohmann's own tree
 // allocates while it is destroyed, so that a failed allocation there ends
-// the process instead of failing the call.  The tree is no deeper than the
-// format goes, so no value anywhere costs more than a few stack frames.
+// the process instead of failing the call.  The tree is at most kDeepest
+// levels deep, so destroying it costs a few stack frames at most.
 
 struct Value {
   enum class Kind { kNull, kBoolean, kSigned, kUnsigned, kFloat, kString,
@@ -165,8 +165,6 @@ class Document {
   std::string problem_;
 };
 
-using json = Value;
-
 // ---------------------------------------------------------------------------
 // Reading the file format
 
@@ -174,7 +172,7 @@ using json = Value;
   throw MachineFileError(where + ": " + what);
 }
 
-void CheckKeys(const json& object, const std::string& where,
+void CheckKeys(const Value& object, const std::string& where,
                std::initializer_list<const char*> allowed) {
   for (const auto& member : object.members) {
     bool known = false;
@@ -186,22 +184,22 @@ void CheckKeys(const json& object, const std::string& where,
   }
 }
 
-const json& Object(const json& value, const std::string& where) {
+const Value& Object(const Value& value, const std::string& where) {
   if (!value.is_object()) Refuse(where, "must be an object");
   return value;
 }
 
-const json& Array(const json& value, const std::string& where) {
+const Value& Array(const Value& value, const std::string& where) {
   if (!value.is_array()) Refuse(where, "must be a list");
   return value;
 }
 
-WideString String(const json& value, const std::string& where) {
+WideString String(const Value& value, const std::string& where) {
   if (!value.is_string()) Refuse(where, "must be a string");
   return WideFromUtf8(value.text);
 }
 
-std::uint64_t Unsigned(const json& value, const std::string& where,
+std::uint64_t Unsigned(const Value& value, const std::string& where,
                        std::uint64_t max) {
   if (!value.is_number_unsigned() || value.unsigned_number > max) {
     Refuse(where, "must be an integer from 0 to " + std::to_string(max));
@@ -209,12 +207,12 @@ std::uint64_t Unsigned(const json& value, const std::string& where,
   return value.unsigned_number;
 }
 
-DWORD Dword(const json& value, const std::string& where) {
+DWORD Dword(const Value& value, const std::string& where) {
   return static_cast<DWORD>(
       Unsigned(value, where, std::numeric_limits<DWORD>::max()));
 }
 
-std::int64_t Signed64(const json& value, const std::string& where) {
+std::int64_t Signed64(const Value& value, const std::string& where) {
   constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
   if (value.is_number_unsigned() && value.unsigned_number <= kMax) {
     return static_cast<std::int64_t>(value.unsigned_number);
@@ -227,83 +225,83 @@ std::int64_t Signed64(const json& value, const std::string& where) {
 
 // Calls read(value, where) when `key` is present in `object`.
 template <class Read>
-void Optional(const json& object, const char* key, const std::string& where,
+void Optional(const Value& object, const char* key, const std::string& where,
               Read&& read) {
-  const json* found = object.Find(key);
+  const Value* found = object.Find(key);
   if (found != nullptr) read(*found, where.empty() ? key : where + "." + key);
 }
 
-const json& Required(const json& object, const char* key,
+const Value& Required(const Value& object, const char* key,
                      const std::string& where) {
-  const json* found = object.Find(key);
+  const Value* found = object.Find(key);
   if (found == nullptr) {
     Refuse(where, std::string("missing required key \"") + key + "\"");
   }
   return *found;
 }
 
-void ReadFailures(const json& value, const std::string& where, Volume& volume) {
+void ReadFailures(const Value& value, const std::string& where, Volume& volume) {
   CheckKeys(Object(value, where), where, {"paths", "info", "capacity"});
-  Optional(value, "paths", where, [&](const json& v, const std::string& at) {
+  Optional(value, "paths", where, [&](const Value& v, const std::string& at) {
     CheckKeys(Object(v, at), at, {"code", "returned_length"});
     volume.fail_paths = PathsFailure{
         Dword(Required(v, "code", at), at + ".code"),
         Dword(Required(v, "returned_length", at), at + ".returned_length")};
   });
-  Optional(value, "info", where, [&](const json& v, const std::string& at) {
+  Optional(value, "info", where, [&](const Value& v, const std::string& at) {
     volume.fail_info = Dword(v, at);
   });
-  Optional(value, "capacity", where, [&](const json& v, const std::string& at) {
+  Optional(value, "capacity", where, [&](const Value& v, const std::string& at) {
     volume.fail_capacity = Dword(v, at);
   });
 }
 
-Volume ReadVolume(const json& value, const std::string& where) {
+Volume ReadVolume(const Value& value, const std::string& where) {
   CheckKeys(Object(value, where), where,
             {"name", "paths", "label", "serial", "max_component_length",
              "flags", "filesystem", "drive_type", "total_bytes", "handles",
              "fail"});
   Volume volume;
   volume.name = String(Required(value, "name", where), where + ".name");
-  Optional(value, "paths", where, [&](const json& v, const std::string& at) {
+  Optional(value, "paths", where, [&](const Value& v, const std::string& at) {
     for (std::size_t i = 0; i < Array(v, at).items.size(); ++i) {
       volume.paths.push_back(
           String(v.items[i], at + "[" + std::to_string(i) + "]"));
     }
   });
-  Optional(value, "label", where, [&](const json& v, const std::string& at) {
+  Optional(value, "label", where, [&](const Value& v, const std::string& at) {
     volume.label = String(v, at);
   });
-  Optional(value, "serial", where, [&](const json& v, const std::string& at) {
+  Optional(value, "serial", where, [&](const Value& v, const std::string& at) {
     volume.serial = Dword(v, at);
   });
   Optional(value, "max_component_length", where,
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              volume.max_component_length = Dword(v, at);
            });
-  Optional(value, "flags", where, [&](const json& v, const std::string& at) {
+  Optional(value, "flags", where, [&](const Value& v, const std::string& at) {
     volume.flags = Dword(v, at);
   });
   Optional(value, "filesystem", where,
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              volume.filesystem = String(v, at);
            });
   Optional(value, "drive_type", where,
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              volume.drive_type = Dword(v, at);
            });
   Optional(value, "total_bytes", where,
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              volume.total_bytes = Unsigned(
                  v, at, std::numeric_limits<std::uint64_t>::max());
            });
-  Optional(value, "handles", where, [&](const json& v, const std::string& at) {
+  Optional(value, "handles", where, [&](const Value& v, const std::string& at) {
     for (std::size_t i = 0; i < Array(v, at).items.size(); ++i) {
       volume.handles.push_back(
           Signed64(v.items[i], at + "[" + std::to_string(i) + "]"));
     }
   });
-  Optional(value, "fail", where, [&](const json& v, const std::string& at) {
+  Optional(value, "fail", where, [&](const Value& v, const std::string& at) {
     ReadFailures(v, at, volume);
   });
   return volume;
@@ -491,22 +489,22 @@ Machine ParseMachine(std::string_view json_text) {
     throw MachineFileError("not valid JSON: a NUL byte at byte " +
                            std::to_string(nul + 1));
   }
-  const json document = Document::Read(json_text);
+  const Value document = Document::Read(json_text);
   if (!document.is_object()) Refuse("top level", "must be an object");
   CheckKeys(document, "", {"volumes", "find_first_error", "find_next_error"});
   Machine machine;
-  Optional(document, "volumes", "", [&](const json& v, const std::string& at) {
+  Optional(document, "volumes", "", [&](const Value& v, const std::string& at) {
     for (std::size_t i = 0; i < Array(v, at).items.size(); ++i) {
       machine.volumes.push_back(
           ReadVolume(v.items[i], at + "[" + std::to_string(i) + "]"));
     }
   });
   Optional(document, "find_first_error", "",
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              machine.find_first_error = Dword(v, at);
            });
   Optional(document, "find_next_error", "",
-           [&](const json& v, const std::string& at) {
+           [&](const Value& v, const std::string& at) {
              CheckKeys(Object(v, at), at, {"after", "code"});
              machine.find_next_error = FindNextFailure{
                  Unsigned(Required(v, "after", at), at + ".after",
