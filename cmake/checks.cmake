@@ -14,10 +14,10 @@
 
 option(VOLUMES_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VOLUMES_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
-set(VOLUMES_FUZZ_RUNS_MACHINE_FILE 40000 CACHE STRING
-    "libFuzzer runs of the machine-file reader in the test command (VOLUMES_LONG_CHECKS=1: 50 times as many)")
-set(VOLUMES_FUZZ_RUNS_PLATFORM_CALLS 10000 CACHE STRING
-    "libFuzzer runs of the platform calls in the test command (VOLUMES_LONG_CHECKS=1: 50 times as many)")
+set(VOLUMES_FUZZ_RUNS_MACHINE_FILE 100000 CACHE STRING
+    "libFuzzer runs of the machine-file reader in the test command (VOLUMES_LONG_CHECKS=1: 20 times as many)")
+set(VOLUMES_FUZZ_RUNS_PLATFORM_CALLS 20000 CACHE STRING
+    "libFuzzer runs of the platform calls in the test command (VOLUMES_LONG_CHECKS=1: 20 times as many)")
 
 if(VOLUMES_SANITIZE)
   set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all

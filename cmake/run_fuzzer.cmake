@@ -2,11 +2,11 @@
 #   cmake -DFUZZER=... -DSEEDS=dir -DEXAMPLES=dir -DCORPUS=dir -DRUNS=n
 #         -P run_fuzzer.cmake
 # The seeds are fuzz/seeds/ and the example machines.
-# VOLUMES_LONG_CHECKS=1 in the environment runs 50 times as many.  The
+# VOLUMES_LONG_CHECKS=1 in the environment runs 20 times as many.  The
 # target's output goes to CORPUS.log; its end is shown, all of a failure's.
 set(runs ${RUNS})
 if("$ENV{VOLUMES_LONG_CHECKS}" STREQUAL "1")
-  math(EXPR runs "${RUNS} * 50")
+  math(EXPR runs "${RUNS} * 20")
 endif()
 file(REMOVE_RECURSE "${CORPUS}")
 file(MAKE_DIRECTORY "${CORPUS}")

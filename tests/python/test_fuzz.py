@@ -15,7 +15,7 @@ from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
-CALLS_PER_CALLABLE = Scaled(1500, 100000)
+CALLS_PER_CALLABLE = Scaled(10000, 100000)
 SEED = int(os.environ.get('VOLUMES_FUZZ_SEED', '20261208'))
 
 

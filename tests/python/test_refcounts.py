@@ -18,7 +18,7 @@ from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
-CALLS = Scaled(2000, 100000)
+CALLS = Scaled(5000, 100000)
 WARM_UP = 200
 # Growth allowed over CALLS calls after the warm-up: less than a block a
 # call, so that a leak of one small object per call shows.
