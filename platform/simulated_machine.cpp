@@ -1,5 +1,10 @@
 #include "platform/simulated_machine.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +22,31 @@ namespace {
 // ---------------------------------------------------------------------------
 // The journal
 
+// One write per line, appended, so lines of concurrent callers never mix.
+#ifdef _WIN32
+bool AppendLine(const std::string& journal, const std::string& line) {
+  std::FILE* file = OpenForAppending(journal);
+  if (file == nullptr) return false;
+  const bool written =
+      std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  return std::fclose(file) == 0 && written;
+}
+#else
+// Never waited on: a journal that cannot take the line at once (a FIFO
+// without a reader, or one whose pipe is full) loses it.
+bool AppendLine(const std::string& journal, const std::string& line) {
+  const int fd = ::open(journal.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK |
+                                     O_NOCTTY | O_CLOEXEC,
+                        0666);
+  if (fd < 0) return false;
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  const int write_errno = errno;
+  ::close(fd);
+  errno = write_errno;
+  return written == static_cast<ssize_t>(line.size());
+}
+#endif
+
 void Journal(std::initializer_list<std::string> fields) {
   const std::string journal = EnvironmentValue("VOLUMES_SIMULATION_JOURNAL");
   if (journal.empty()) return;
@@ -26,14 +56,10 @@ void Journal(std::initializer_list<std::string> fields) {
     line += field;
   }
   line += '\n';
-  // One write per line, appended, so lines of concurrent callers never mix.
-  std::FILE* file = OpenForAppending(journal);
-  if (file == nullptr || std::fwrite(line.data(), 1, line.size(), file) !=
-                             line.size()) {
+  if (!AppendLine(journal, line)) {
     std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
                  journal.c_str(), std::strerror(errno));
   }
-  if (file != nullptr) std::fclose(file);
 }
 
 std::string Text(const WCHAR* text) { return Utf8FromWide(WideView(text)); }
