@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "platform/enumeration_table.h"
@@ -32,18 +34,50 @@ bool AppendLine(const std::string& journal, const std::string& line) {
   return std::fclose(file) == 0 && written;
 }
 #else
-// Never waited on: a journal that cannot take the line at once (a FIFO
-// without a reader, or one whose pipe is full) loses it.
+// The journal, kept open between lines: opening it costs more than the line.
+// It is opened again when the path changes, or when the file was deleted or
+// replaced (a test clears its journal that way), so that lines always reach
+// the file that the path names.
+class JournalFile {
+ public:
+  ~JournalFile() { Close(); }
+
+  // Never waited on: a journal that cannot take the line at once (a FIFO
+  // without a reader, or one whose pipe is full) loses it.
+  bool Append(const std::string& journal, const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat status;
+    if (fd_ >= 0 && (path_ != journal || ::fstat(fd_, &status) != 0 ||
+                     status.st_nlink == 0)) {
+      Close();
+    }
+    if (fd_ < 0) {
+      fd_ = ::open(journal.c_str(),
+                   O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY |
+                       O_CLOEXEC,
+                   0666);
+      if (fd_ < 0) return false;
+      path_ = journal;
+    }
+    return ::write(fd_, line.data(), line.size()) ==
+           static_cast<ssize_t>(line.size());
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+JournalFile journal_file;
+
 bool AppendLine(const std::string& journal, const std::string& line) {
-  const int fd = ::open(journal.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK |
-                                     O_NOCTTY | O_CLOEXEC,
-                        0666);
-  if (fd < 0) return false;
-  const ssize_t written = ::write(fd, line.data(), line.size());
-  const int write_errno = errno;
-  ::close(fd);
-  errno = write_errno;
-  return written == static_cast<ssize_t>(line.size());
+  return journal_file.Append(journal, line);
 }
 #endif
 
