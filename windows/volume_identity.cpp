@@ -12,25 +12,42 @@
 namespace volumes {
 namespace {
 
-// How many serial numbers' IDs are kept ready: far more volumes than a
-// machine has, and few enough that the table stays small.
-constexpr Py_ssize_t kVolumeIDsKept = 1024;
+// The serial number of an exact int or long that fits 64 bits; false for
+// anything else.  Such numbers render as their digits whatever their type,
+// so equal values share one ID; no other type can be trusted to (a bool
+// renders as True).
+bool PlainSerialNumber(PyObject* serial, long long* value) {
+  if (PyInt_CheckExact(serial)) {
+    *value = PyInt_AS_LONG(serial);
+    return true;
+  }
+  if (!PyLong_CheckExact(serial)) return false;
+  int overflow = 0;
+  *value = PyLong_AsLongLongAndOverflow(serial, &overflow);
+  return overflow == 0 && !(*value == -1 && PyErr_Occurred());
+}
+
+ModuleState::VolumeIDSlot& SlotFor(long long serial_number) {
+  // Fibonacci hashing: consecutive serial numbers spread over the table.
+  const std::uint64_t hash =
+      static_cast<std::uint64_t>(serial_number) * 0x9E3779B97F4A7C15ull;
+  return State().volume_ids_by_serial[hash >> (64 - ModuleState::kVolumeIDSlotBits)];
+}
 
 // "serial:%s" % serial_number, with the full semantics of the operator,
 // interned so that equal IDs are one object.
 OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
-  ModuleState& state = State();
   PyObject* const serial = serial_number.get();
-  // Exact ints and longs render as their digits whatever their type, so
-  // equal values share one ID; no other type can be trusted to (a bool
-  // renders as True).
-  const bool plain_number = PyInt_CheckExact(serial) || PyLong_CheckExact(serial);
-  if (plain_number) {
-    PyObject* known = PyDict_GetItem(state.volume_ids_by_serial.get(), serial);
-    if (known != nullptr) return OwnedRef::NewReference(BorrowedRef(known));
+  long long value = 0;
+  ModuleState::VolumeIDSlot* slot = nullptr;
+  if (PlainSerialNumber(serial, &value)) {
+    slot = &SlotFor(value);
+    if (slot->volume_id != nullptr && slot->serial_number == value) {
+      return OwnedRef::NewReference(BorrowedRef(slot->volume_id));
+    }
   }
   OwnedRef volume_id = OwnedRef::StealChecked(
-      PyNumber_Remainder(state.volume_id_format.get(), serial));
+      PyNumber_Remainder(State().volume_id_format.get(), serial));
   if (!PyString_CheckExact(volume_id.get())) {
     Raise(PyExc_TypeError, "Expected %.16s, got %.200s", "str",
           Py_TYPE(volume_id.get())->tp_name);
@@ -38,12 +55,10 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   PyObject* interned = volume_id.release();
   PyString_InternInPlace(&interned);
   volume_id = OwnedRef::StealNullable(interned);
-  if (plain_number) {
-    if (PyDict_Size(state.volume_ids_by_serial.get()) >= kVolumeIDsKept) {
-      PyDict_Clear(state.volume_ids_by_serial.get());
-    }
-    Check(PyDict_SetItem(state.volume_ids_by_serial.get(), serial,
-                         volume_id.get()));
+  if (slot != nullptr) {
+    OwnedRef replaced = OwnedRef::StealNullable(slot->volume_id);
+    slot->serial_number = value;
+    slot->volume_id = OwnedRef::NewReference(volume_id).release();
   }
   return volume_id;
 }
@@ -58,9 +73,7 @@ OwnedRef VolumeIDFromSerialNumberBody(const Arguments& arguments) {
 class VolumeIDFunction {
  public:
   VolumeIDFunction() {
-    PyObject* bound = PyDict_GetItem(State().globals.get(),
-                                     names()._VolumeIDFromSerialNumber);
-    if (bound == nullptr || !IsOwn(bound)) {
+    if (!OwnStillBound()) {
       function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
     }
   }
@@ -75,6 +88,31 @@ class VolumeIDFunction {
     return PyCFunction_Check(function) &&
            PyCFunction_GET_FUNCTION(function) ==
                detail::CallWithOneArgument<kVolumeIDFromSerialNumber>;
+  }
+
+  // Whether the namespace binds the module's own function.  The slot of the
+  // namespace's table where the name was last found is looked at first: if
+  // it lies in the table and still holds the name and the function, the
+  // dict holds that binding (a dict has one slot per key), and no lookup is
+  // needed.
+  static bool OwnStillBound() {
+    PyObject* const name = names()._VolumeIDFromSerialNumber;
+    auto* globals = reinterpret_cast<PyDictObject*>(State().globals.get());
+    static PyDictEntry* last_slot = nullptr;
+    PyDictEntry* const table = globals->ma_table;
+    if (last_slot >= table && last_slot <= table + globals->ma_mask &&
+        last_slot->me_key == name && last_slot->me_value != nullptr) {
+      return IsOwn(last_slot->me_value);
+    }
+    PyDictEntry* const slot = globals->ma_lookup(
+        globals, name, reinterpret_cast<PyStringObject*>(name)->ob_shash);
+    if (slot == nullptr) {  // a key's comparison raised: look up again
+      PyErr_Clear();
+      return false;
+    }
+    if (slot->me_value == nullptr) return false;
+    last_slot = slot;
+    return IsOwn(slot->me_value);
   }
 
   OwnedRef function_;  // null: the module's own
@@ -205,7 +243,6 @@ void StartVolumeIdentity() {
       OwnedRef::StealChecked(PyFrozenSet_New(Tuple({fat32, exfat}).get())));
   state.is_fat_cache.Reset(OwnedRef::StealChecked(PyDict_New()));
   state.volume_id_format.Reset(NewString("serial:%s"));
-  state.volume_ids_by_serial.Reset(OwnedRef::StealChecked(PyDict_New()));
   FindStatResultType(state);
 }
 
