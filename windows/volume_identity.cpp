@@ -73,7 +73,9 @@ OwnedRef VolumeIDFromSerialNumberBody(const Arguments& arguments) {
 class VolumeIDFunction {
  public:
   VolumeIDFunction() {
-    if (!OwnStillBound()) {
+    static NamespaceSlot slot;
+    const BorrowedRef bound = slot.Find(names()._VolumeIDFromSerialNumber);
+    if (!bound || !IsBuiltinOf<kVolumeIDFromSerialNumber>(bound.get())) {
       function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
     }
   }
@@ -84,37 +86,6 @@ class VolumeIDFunction {
   }
 
  private:
-  static bool IsOwn(PyObject* function) {
-    return PyCFunction_Check(function) &&
-           PyCFunction_GET_FUNCTION(function) ==
-               detail::CallWithOneArgument<kVolumeIDFromSerialNumber>;
-  }
-
-  // Whether the namespace binds the module's own function.  The slot of the
-  // namespace's table where the name was last found is looked at first: if
-  // it lies in the table and still holds the name and the function, the
-  // dict holds that binding (a dict has one slot per key), and no lookup is
-  // needed.
-  static bool OwnStillBound() {
-    PyObject* const name = names()._VolumeIDFromSerialNumber;
-    auto* globals = reinterpret_cast<PyDictObject*>(State().globals.get());
-    static PyDictEntry* last_slot = nullptr;
-    PyDictEntry* const table = globals->ma_table;
-    if (last_slot >= table && last_slot <= table + globals->ma_mask &&
-        last_slot->me_key == name && last_slot->me_value != nullptr) {
-      return IsOwn(last_slot->me_value);
-    }
-    PyDictEntry* const slot = globals->ma_lookup(
-        globals, name, reinterpret_cast<PyStringObject*>(name)->ob_shash);
-    if (slot == nullptr) {  // a key's comparison raised: look up again
-      PyErr_Clear();
-      return false;
-    }
-    if (slot->me_value == nullptr) return false;
-    last_slot = slot;
-    return IsOwn(slot->me_value);
-  }
-
   OwnedRef function_;  // null: the module's own
 };
 
@@ -129,10 +100,8 @@ OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   return GetAttr(stat_result, names().st_dev);
 }
 
-OwnedRef FindVolumeID(const Arguments& arguments) {
-  const VolumeIDFunction make_volume_id;
-  OwnedRef st_dev = DeviceNumberOf(arguments.objects[0]);
-  return make_volume_id(st_dev);
+OwnedRef FindVolumeIDBody(const Arguments& arguments) {
+  return FindVolumeID(arguments.objects[0]);
 }
 
 // The filesystem name of the volume holding the file that `handle.handle`
@@ -231,6 +200,12 @@ const char kIsFATDoc[] =
 
 }  // namespace
 
+OwnedRef FindVolumeID(BorrowedRef stat_result) {
+  const VolumeIDFunction make_volume_id;
+  OwnedRef st_dev = DeviceNumberOf(stat_result);
+  return make_volume_id(st_dev);
+}
+
 OwnedRef VolumeIDOf(BorrowedRef serial_number) {
   return VolumeIDFunction()(serial_number);
 }
@@ -249,7 +224,7 @@ void StartVolumeIdentity() {
 void ForgetFatAnswers() { PyDict_Clear(State().is_fat_cache.get()); }
 
 Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
-                          {{{"stat_result"}}}, FindVolumeID, kFindVolumeIDDoc};
+                          {{{"stat_result"}}}, FindVolumeIDBody, kFindVolumeIDDoc};
 Callable kVolumeIDFromSerialNumber = {
     "_VolumeIDFromSerialNumber", CallingStyle::kOneArgument,
     {{{"serial_number"}}}, VolumeIDFromSerialNumberBody, nullptr};
