@@ -7,7 +7,9 @@ import shutil
 import tempfile
 import unittest
 
-from windows import volumes
+from replace_file import ReplaceFile
+# The test doubles are the shared ones, offered here too.
+from simulation import Handle, Rebound, Stat  # pylint: disable=unused-import
 
 # VOLUMES_LONG_CHECKS=1 runs the long versions of the checks.
 LONG = os.environ.get('VOLUMES_LONG_CHECKS') == '1'
@@ -18,38 +20,8 @@ def Scaled(count, long_count):
   return long_count if LONG else count
 
 
-class Handle(object):
-  """What IsFAT takes: an object with the handle of a file."""
-
-  def __init__(self, handle):
-    self.handle = handle
-
-
-class Stat(object):
-  """What FindVolumeID takes: an object with a device number."""
-
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
-
-
 def VolumeName(guid):
   return u'\\\\?\\Volume{%s}\\' % guid
-
-
-class Rebound(object):
-  """Rebinds module globals of windows.volumes for a with block."""
-
-  def __init__(self, **values):
-    self.values = values
-
-  def __enter__(self):
-    self.saved = dict((name, getattr(volumes, name)) for name in self.values)
-    for name, value in self.values.items():
-      setattr(volumes, name, value)
-
-  def __exit__(self, *unused):
-    for name, value in self.saved.items():
-      setattr(volumes, name, value)
 
 
 class MachineFilesTestCase(unittest.TestCase):
@@ -77,7 +49,7 @@ class MachineFilesTestCase(unittest.TestCase):
     text = machine if isinstance(machine, str) else json.dumps(machine)
     with open(path + '.new', 'wb') as out:
       out.write(text)
-    os.rename(path + '.new', path)
+    ReplaceFile(path + '.new', path)
     return path
 
   def UseMachine(self, machine, name='machine.json'):

@@ -26,25 +26,30 @@ class Stat(object):
 
 
 class Rebound(object):
-  """Rebinds (or, with no value, deletes) a module attribute of
-  windows.volumes for the duration of a with block."""
+  """Rebinds module attributes of windows.volumes for the duration of a with
+  block: Rebound(name, value), Rebound(name) to delete it, or
+  Rebound(name=value, ...) for several."""
 
-  _MISSING = object()
+  _DELETED = object()
 
-  def __init__(self, name, value=_MISSING):
-    self.name, self.value = name, value
+  def __init__(self, name=None, value=_DELETED, **values):
+    self.values = dict(values)
+    if name is not None:
+      self.values[name] = value
 
   def __enter__(self):
     from windows import volumes
-    self.saved = getattr(volumes, self.name)
-    if self.value is self._MISSING:
-      delattr(volumes, self.name)
-    else:
-      setattr(volumes, self.name, self.value)
+    self.saved = dict((name, getattr(volumes, name)) for name in self.values)
+    for name, value in self.values.items():
+      if value is self._DELETED:
+        delattr(volumes, name)
+      else:
+        setattr(volumes, name, value)
 
   def __exit__(self, *unused):
     from windows import volumes
-    setattr(volumes, self.name, self.saved)
+    for name, value in self.saved.items():
+      setattr(volumes, name, value)
 
 
 def Volume(guid, paths=(), **fields):
