@@ -1,0 +1,505 @@
+"""Benchmarks of windows.volumes against the same logic in plain Python 2.7,
+that Python compiled with Cython, the floor of the interpreter, and psutil.
+
+  bench/run.sh [--out FILE] [--rounds N] [--refresh-rounds N] [--quick]
+               [--no-real] [--tree DIR]
+  bench/run.sh --check [FILE]
+
+bench/run.sh builds the module and the benchmark's helpers first, then runs
+this file with the module's Python 2.7 and draws the plot.  It prints a
+table, writes every figure to FILE (bench/results.json), and ends with each
+target of the table below as met or missed.  --check prints that verdict
+for a FILE written before, without measuring.
+
+Every ratio comes from this one run: the per-call costs are timed in the
+same interleaved rounds, the refreshes of every size in the same rounds, and
+psutil's in rounds that alternate with the module's.
+"""
+
+import argparse
+import imp
+import json
+import operator
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True
+BENCH = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH)
+BUILD = os.path.join(ROOT, 'build')
+sys.path.insert(0, BENCH)
+
+import timing  # pylint: disable=g-import-not-at-top
+
+SIMULATED_SIZES = (10, 100, 1000, 10000)
+REAL_MOUNTS = (100, 1000, 3000)
+
+# (row, key of the module's figure, [(what, key compared, kind, bound)]):
+# kind 'faster' is compared / module >= bound, 'floor' module / compared
+# <= bound.
+TARGETS = [
+    ('_VolumeIDFromSerialNumber', 'volume_id.native', [
+        ('vs plain Python', 'volume_id.python', 'faster', 10),
+        ('vs Cython', 'volume_id.cython', 'faster', 7),
+        ('vs a no-op METH_O call', 'floor.noop', 'floor', 1.2)]),
+    ('FindVolumeID', 'find_volume_id.native', [
+        ('vs plain Python', 'find_volume_id.python', 'faster', 9),
+        ('vs Cython', 'find_volume_id.cython', 'faster', 5),
+        ('vs a no-op METH_O call', 'floor.noop', 'floor', 2)]),
+    ('VolumeInfo.FindVolumeID', 'find_volume_id_method.native', [
+        ('vs plain Python', 'find_volume_id_method.python', 'faster', 9),
+        ('vs Cython', 'find_volume_id_method.cython', 'faster', 5)]),
+    ('IsFAT hit, by position', 'is_fat.native', [
+        ('vs plain Python', 'is_fat.python', 'faster', 7),
+        ('vs Cython', 'is_fat.cython', 'faster', 4),
+        ('vs dict.get(k, d)', 'floor.dict_get_default', 'floor', 1.2)]),
+    ('IsFAT hit, by keyword', 'is_fat_keyword.native', [
+        ('vs plain Python', 'is_fat_keyword.python', 'faster', 3)]),
+    ('GetVolumeEntryForVolumeID hit', 'entry_hit.native', [
+        ('vs plain Python', 'entry_hit.python', 'faster', 1.8),
+        ('vs Cython', 'entry_hit.cython', 'faster', 1.4),
+        ('vs a bound dict.get', 'floor.dict_get', 'floor', 2.5)]),
+    ('GetVolumeEntryForVolumeID miss', 'entry_miss.native', [
+        ('vs plain Python', 'entry_miss.python', 'faster', 1.8),
+        ('vs Cython', 'entry_miss.cython', 'faster', 1.4),
+        ('vs a bound dict.get', 'floor.dict_get_miss', 'floor', 2.5)]),
+    ('AllVolumeEntries(), 10 entries', 'all_entries_10.native', [
+        ('vs plain Python', 'all_entries_10.python', 'faster', 1.2),
+        ('vs dict.copy', 'floor.dict_copy_10', 'floor', 1.7)]),
+    ('AllVolumeEntries(), 1,000 entries', 'all_entries_1000.native', [
+        ('vs dict.copy', 'floor.dict_copy_1000', 'floor', 1.1)]),
+]
+
+
+# ---------------------------------------------------------------------------
+# Simulated machines
+
+def GuidPath(number):
+  return u'\\\\?\\Volume{%08x-0000-4000-8000-%012x}\\' % (number, number)
+
+
+def WriteMachine(directory, count):
+  """A machine of `count` volumes, each with a drive-letter-like mount point
+  and a folder mount point; the first lists handle 2048."""
+  volumes = []
+  for number in range(count):
+    volumes.append({
+        'name': GuidPath(number),
+        'paths': [u'V%d:\\' % number, u'C:\\Volumes\\%d\\' % number],
+        'label': u'Volume %d' % number,
+        'serial': 1000000 + number,
+        'filesystem': u'FAT32' if number % 2 else u'NTFS',
+        'total_bytes': (number + 1) << 30,
+        'handles': [2048] if number == 0 else [],
+    })
+  path = os.path.join(directory, 'machine-%d.json' % count)
+  with open(path, 'w') as machine_file:
+    json.dump({'volumes': volumes}, machine_file)
+  return path
+
+
+class Handle(object):
+  handle = 2048
+  filesystem = 'NTFS'  # what the plain Python's IsFAT reads on a miss
+
+
+# ---------------------------------------------------------------------------
+# Per-call costs
+
+def LoadImplementations():
+  from windows import volumes  # pylint: disable=g-import-not-at-top
+  python = imp.load_source('host_equivalent_py',
+                           os.path.join(BENCH, 'host_equivalent.py'))
+  cython = imp.load_dynamic(
+      'host_equivalent', os.path.join(BUILD, 'bench', 'host_equivalent.so'))
+  floor = imp.load_dynamic('floor', os.path.join(BUILD, 'bench', 'floor.so'))
+  if type(cython.IsFAT).__name__ == 'function':
+    raise SystemExit('build/bench/host_equivalent.so is not compiled code')
+  return volumes, python, cython, floor
+
+
+def CallCases(volumes, python, cython, floor, machines):
+  """The statements timed, keyed 'operation.implementation'."""
+  volume_info_class = volumes.VolumeInfo.__wrapped__
+  services = {}
+  for count in (10, 1000):
+    os.environ['VOLUMES_SIMULATION'] = machines[count]
+    service = volume_info_class()
+    if len(service.AllVolumeEntries(True)) != count:
+      raise SystemExit('the simulated machine of %d volumes lists %d' %
+                       (count, len(service.AllVolumeEntries())))
+    services[count] = service
+  os.environ['VOLUMES_SIMULATION'] = machines[10]
+
+  serial = 1000000  # the first volume's, an int as st_dev is
+  handle = Handle()
+  stat_result = os.stat(__file__)
+  volume_id = volumes._VolumeIDFromSerialNumber(serial)
+  missing_id = volumes._VolumeIDFromSerialNumber(1)
+  for module in (volumes, python, cython):
+    module.IsFAT(serial, handle)  # the hit that every IsFAT case times
+  entries = dict((count, services[count].AllVolumeEntries())
+                 for count in (10, 1000))
+
+  cases = []
+
+  def Add(operation, statement, **values):
+    cases.append(timing.Case(operation, statement, **values))
+
+  implementations = (('native', volumes, services),
+                     ('python', python, None), ('cython', cython, None))
+  for name, module, native_services in implementations:
+    if native_services is None:
+      own = dict((count, module.VolumeInfo(dict(entries[count])))
+                 for count in (10, 1000))
+    else:
+      own = native_services
+    Add('volume_id.' + name, 'f(s)', f=module._VolumeIDFromSerialNumber,
+        s=serial)
+    Add('find_volume_id.' + name, 'f(st)', f=module.FindVolumeID,
+        st=stat_result)
+    Add('find_volume_id_method.' + name, 'service.FindVolumeID(st)',
+        service=own[10], st=stat_result)
+    Add('is_fat.' + name, 'f(s, h)', f=module.IsFAT, s=serial, h=handle)
+    Add('is_fat_keyword.' + name, 'f(serial_number=s, handle=h)',
+        f=module.IsFAT, s=serial, h=handle)
+    Add('entry_hit.' + name, 'service.GetVolumeEntryForVolumeID(v)',
+        service=own[10], v=volume_id)
+    Add('entry_miss.' + name, 'service.GetVolumeEntryForVolumeID(v)',
+        service=own[10], v=missing_id)
+    Add('all_entries_10.' + name, 'service.AllVolumeEntries()',
+        service=own[10])
+    Add('all_entries_1000.' + name, 'service.AllVolumeEntries()',
+        service=own[1000])
+
+  table_10 = dict(entries[10])
+  Add('floor.noop', 'f(x)', f=floor.noop, x=stat_result)
+  Add('floor.attrgetter', 'f(st)', f=operator.attrgetter('st_dev'),
+      st=stat_result)
+  Add('floor.dict_get', 'f(v)', f=table_10.get, v=volume_id)
+  Add('floor.dict_get_miss', 'f(v)', f=table_10.get, v=missing_id)
+  Add('floor.dict_get_default', 'f(v, d)', f={volume_id: True}.get,
+      v=volume_id, d=None)
+  Add('floor.dict_copy_10', 'd.copy()', d=table_10)
+  Add('floor.dict_copy_1000', 'd.copy()', d=dict(entries[1000]))
+  return cases
+
+
+# ---------------------------------------------------------------------------
+# Refreshes
+
+def CountJournal(service, machine, directory):
+  """The platform calls of one refresh, by call, from the journal."""
+  journal = os.path.join(directory, 'journal')
+  os.environ['VOLUMES_SIMULATION'] = machine
+  os.environ['VOLUMES_SIMULATION_JOURNAL'] = journal
+  try:
+    service.AllVolumeEntries(True)
+  finally:
+    del os.environ['VOLUMES_SIMULATION_JOURNAL']
+  counts = {}
+  with open(journal) as lines:
+    for line in lines:
+      call = line.split('\t', 1)[0].strip()
+      counts[call] = counts.get(call, 0) + 1
+  os.remove(journal)
+  return counts
+
+
+def TimeSimulatedRefreshes(volumes, machines, directory, rounds, chooser):
+  volume_info_class = volumes.VolumeInfo.__wrapped__
+  services = {}
+  repeats = {}
+  for count in SIMULATED_SIZES:
+    os.environ['VOLUMES_SIMULATION'] = machines[count]
+    services[count] = volume_info_class()
+    start = timing.CpuTime()
+    services[count].AllVolumeEntries(True)
+    elapsed = timing.CpuTime() - start
+    repeats[count] = max(1, int(0.05 / max(elapsed, 1e-6)))
+  per_volume = dict((count, []) for count in SIMULATED_SIZES)
+  for round_number in range(rounds):
+    order = list(SIMULATED_SIZES)
+    chooser.shuffle(order)
+    for count in order:
+      os.environ['VOLUMES_SIMULATION'] = machines[count]
+      service = services[count]
+      service.AllVolumeEntries(True)  # the file's parse, kept for the rest
+      start = timing.CpuTime()
+      for _ in xrange(repeats[count]):
+        service.AllVolumeEntries(True)
+      elapsed = timing.CpuTime() - start
+      per_volume[count].append(elapsed / repeats[count] / count * 1e6)
+    Progress('simulated refreshes', round_number + 1, rounds)
+  results = []
+  for count in SIMULATED_SIZES:
+    calls = CountJournal(services[count], machines[count], directory)
+    summary = timing.Summary(per_volume[count])
+    results.append({
+        'volumes': count,
+        'per_volume_us': summary,
+        'refresh_s': summary['median'] * count * 1e-6,
+        'refreshes_per_sample': repeats[count],
+        'platform_calls': calls,
+        'platform_calls_per_volume': sum(calls.values()) / float(count),
+    })
+  return results
+
+
+def TimeRealRefreshes(rounds, quick):
+  """The Linux machine with tmpfs mounts in a private mount namespace."""
+  if not sys.platform.startswith('linux'):
+    return {'available': False, 'reason': 'not Linux'}
+  if os.geteuid() != 0:
+    return {'available': False, 'reason': 'mounting needs root'}
+  output = tempfile.mktemp(prefix='volumes-bench-real-', suffix='.json')
+  command = ['unshare', '--mount', '--propagation', 'private',
+             sys.executable, os.path.join(BENCH, 'real_refresh.py'),
+             '--out', output, '--rounds', str(rounds)]
+  if quick:
+    command.append('--quick')
+  environment = dict(os.environ)
+  environment.pop('VOLUMES_SIMULATION', None)
+  environment['PYTHONPATH'] = os.pathsep.join(sys.path)
+  status = subprocess.call(command, env=environment)
+  if status != 0 or not os.path.exists(output):
+    return {'available': False,
+            'reason': 'a private mount namespace is not allowed here '
+                      '(unshare exited %d)' % status}
+  with open(output) as result_file:
+    result = json.load(result_file)
+  os.remove(output)
+  return result
+
+
+# ---------------------------------------------------------------------------
+# Verdicts and the table
+
+def Ratio(figures, numerator, denominator):
+  """Median and spread of the per-round ratio numerator / denominator."""
+  ratios = [a / b for a, b in zip(figures[numerator], figures[denominator])
+            if b > 0]
+  return timing.Summary(ratios) if ratios else None
+
+
+def Verdicts(results):
+  """[(row, target, figure text, met)] for every target of the table."""
+  verdicts = []
+  ratios = results['ratios']
+  for row, module_key, comparisons in TARGETS:
+    for what, other_key, kind, bound in comparisons:
+      ratio = ratios.get('%s/%s' % (other_key, module_key)
+                         if kind == 'faster' else
+                         '%s/%s' % (module_key, other_key))
+      if ratio is None:
+        verdicts.append((row, what, 'not measured', False))
+        continue
+      value = ratio['median']
+      if kind == 'faster':
+        verdicts.append((row, '%s >= %gx' % (what, bound),
+                         '%.2fx faster' % value, value >= bound))
+      else:
+        verdicts.append((row, '%s <= %gx' % (what, bound),
+                         '%.2fx its cost' % value, value <= bound))
+
+  def Flatness(row, sizes):
+    medians = [size['median'] for size in sizes]
+    middle = timing.Percentile(medians, 0.5)
+    worst = max(abs(m / middle - 1) for m in medians)
+    verdicts.append((row, 'per volume within +-25% of the sizes\' median',
+                     ' / '.join('%.1f' % m for m in medians) +
+                     ' us (worst %+.0f%%)' % (100 * worst), worst <= 0.25))
+
+  simulated = results.get('refresh_simulated')
+  if simulated:
+    Flatness('refresh, simulated', [r['per_volume_us'] for r in simulated])
+    largest = simulated[-1]
+    verdicts.append(('refresh, simulated',
+                     '%d volumes in <= 0.35 s' % largest['volumes'],
+                     '%.3f s' % largest['refresh_s'],
+                     largest['refresh_s'] <= 0.35))
+  real = results.get('refresh_real', {})
+  if real.get('available'):
+    Flatness('refresh, real Linux',
+             [r['module_per_volume_us'] for r in real['rows']])
+    for row in real['rows']:
+      ratio = row['module_vs_psutil']['median']
+      verdicts.append(('refresh, real Linux',
+                       '%d mounts: <= 2x psutil per mount' % row['mounts'],
+                       '%.2fx' % ratio, ratio <= 2))
+  else:
+    verdicts.append(('refresh, real Linux', 'measured',
+                     real.get('reason', 'not run'), False))
+  return verdicts
+
+
+def PrintVerdicts(results):
+  print
+  print 'Targets (%s, module %s)' % (results['when'], results['commit'])
+  met = 0
+  verdicts = Verdicts(results)
+  for row, target, figure, ok in verdicts:
+    met += ok
+    print '  %-6s %-34s %-44s %s' % ('met' if ok else 'MISSED', row, target,
+                                     figure)
+  print '  %d of %d met' % (met, len(verdicts))
+
+
+def PrintTable(results):
+  calls = results['calls']
+  print
+  print ('%-34s %10s %10s %10s   (ns per call, median of %d rounds; '
+         'q1-q3 of the module)' % ('operation', 'module', 'Cython', 'Python',
+                                   calls['volume_id.native']['rounds']))
+  labels = [
+      ('volume_id', '_VolumeIDFromSerialNumber(n)'),
+      ('find_volume_id', 'FindVolumeID(st)'),
+      ('find_volume_id_method', 'VolumeInfo.FindVolumeID(st)'),
+      ('is_fat', 'IsFAT(n, h), hit'),
+      ('is_fat_keyword', 'IsFAT(serial_number=, handle=)'),
+      ('entry_hit', 'GetVolumeEntryForVolumeID hit'),
+      ('entry_miss', 'GetVolumeEntryForVolumeID miss'),
+      ('all_entries_10', 'AllVolumeEntries(), 10'),
+      ('all_entries_1000', 'AllVolumeEntries(), 1,000'),
+  ]
+  for key, label in labels:
+    native = calls[key + '.native']
+    print '%-34s %10.1f %10.1f %10.1f   %.1f-%.1f' % (
+        label, native['median'], calls[key + '.cython']['median'],
+        calls[key + '.python']['median'], native['q1'], native['q3'])
+  print
+  for key, label in [('floor.noop', 'no-op METH_O f(x)'),
+                     ('floor.attrgetter', "attrgetter('st_dev')(st)"),
+                     ('floor.dict_get', 'bound dict.get(k), hit'),
+                     ('floor.dict_get_miss', 'bound dict.get(k), miss'),
+                     ('floor.dict_get_default', 'bound dict.get(k, d)'),
+                     ('floor.dict_copy_10', 'd.copy(), 10 entries'),
+                     ('floor.dict_copy_1000', 'd.copy(), 1,000 entries')]:
+    print '%-34s %10.1f   floor' % (label, calls[key]['median'])
+  print '%-34s %10.1f   ns per iteration, subtracted' % (
+      'empty loop', results['empty_loop_ns']['median'])
+
+  print
+  print '%-34s %12s %12s %12s' % ('refresh, simulated machine',
+                                  'us/volume', 'refresh s', 'calls/volume')
+  for row in results.get('refresh_simulated', []):
+    print '%-34s %12.2f %12.4f %12.1f' % (
+        '%d volumes' % row['volumes'], row['per_volume_us']['median'],
+        row['refresh_s'], row['platform_calls_per_volume'])
+  real = results.get('refresh_real', {})
+  print
+  if real.get('available'):
+    print '%-34s %12s %12s %12s' % ('refresh, this machine (tmpfs)',
+                                    'us/volume', 'psutil us', 'ratio')
+    for row in real['rows']:
+      print '%-34s %12.2f %12.2f %12.2f' % (
+          '%d mounts (%d volumes)' % (row['mounts'], row['volumes']),
+          row['module_per_volume_us']['median'],
+          row['psutil_per_mount_us']['median'],
+          row['module_vs_psutil']['median'])
+  else:
+    print 'refresh, this machine: not measured (%s)' % real.get('reason')
+
+
+def Progress(what, done, total):
+  sys.stderr.write('\r%s: round %d of %d ' % (what, done, total))
+  if done == total:
+    sys.stderr.write('\n')
+  sys.stderr.flush()
+
+
+def Commit():
+  try:
+    return subprocess.check_output(
+        ['git', '-C', ROOT, 'describe', '--always', '--dirty']).strip()
+  except (OSError, subprocess.CalledProcessError):
+    return 'unknown'
+
+
+def main():
+  parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+  parser.add_argument('--out', default=os.path.join(BENCH, 'results.json'))
+  parser.add_argument('--rounds', type=int, default=101,
+                      help='rounds of the per-call costs')
+  parser.add_argument('--refresh-rounds', type=int, default=15)
+  parser.add_argument('--tree', default=os.path.join(BUILD, 'python'),
+                      help='the importable tree of the module to measure '
+                           '(default build/python)')
+  parser.add_argument('--quick', action='store_true',
+                      help='few rounds, to try the benchmark out')
+  parser.add_argument('--no-real', action='store_true',
+                      help='leave out the real machine\'s refreshes')
+  parser.add_argument('--check', nargs='?', const='', metavar='FILE',
+                      help='print the verdicts of FILE (default --out)')
+  args = parser.parse_args()
+  if args.check is not None:
+    with open(args.check or args.out) as result_file:
+      results = json.load(result_file)
+    PrintTable(results)
+    PrintVerdicts(results)
+    return
+  if args.quick:
+    args.rounds, args.refresh_rounds = 7, 3
+  sys.path.insert(0, os.path.abspath(args.tree))
+
+  import random  # pylint: disable=g-import-not-at-top
+  chooser = random.Random(12)
+  directory = tempfile.mkdtemp(prefix='volumes-bench-')
+  try:
+    machines = dict((count, WriteMachine(directory, count))
+                    for count in SIMULATED_SIZES)
+    volumes, python, cython, floor = LoadImplementations()
+    cases = CallCases(volumes, python, cython, floor, machines)
+    figures, empty = timing.TimeCases(
+        cases, args.rounds, progress=lambda d, t: Progress('per-call costs', d, t))
+    results = {
+        'when': time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime()),
+        'commit': Commit(),
+        'module_tree': os.path.abspath(args.tree),
+        'machine': {'cpus': os.sysconf('SC_NPROCESSORS_ONLN'),
+                    'python': sys.version.split()[0],
+                    'platform': platform.platform()},
+        'method': {'repeat_per_iteration': timing.REPEAT,
+                   'clock': 'CLOCK_PROCESS_CPUTIME_ID',
+                   'rounds': args.rounds},
+        'calls': dict((key, timing.Summary(values))
+                      for key, values in figures.items()),
+        'empty_loop_ns': timing.Summary(empty),
+    }
+    ratios = {}
+    for _, module_key, comparisons in TARGETS:
+      for _, other_key, kind, _ in comparisons:
+        if kind == 'faster':
+          ratios['%s/%s' % (other_key, module_key)] = Ratio(
+              figures, other_key, module_key)
+        else:
+          ratios['%s/%s' % (module_key, other_key)] = Ratio(
+              figures, module_key, other_key)
+    results['ratios'] = ratios
+    results['refresh_simulated'] = TimeSimulatedRefreshes(
+        volumes, machines, directory, args.refresh_rounds, chooser)
+  finally:
+    shutil.rmtree(directory, ignore_errors=True)
+  if args.no_real:
+    results['refresh_real'] = {'available': False, 'reason': 'left out'}
+  else:
+    results['refresh_real'] = TimeRealRefreshes(args.refresh_rounds,
+                                                args.quick)
+  results['verdicts'] = [
+      {'row': row, 'target': target, 'figure': figure, 'met': bool(ok)}
+      for row, target, figure, ok in Verdicts(results)]
+  with open(args.out, 'w') as result_file:
+    json.dump(results, result_file, indent=1, sort_keys=True)
+  PrintTable(results)
+  PrintVerdicts(results)
+  print
+  print 'Figures written to %s' % args.out
+
+
+if __name__ == '__main__':
+  main()
