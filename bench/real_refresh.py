@@ -43,9 +43,12 @@ class Psutil(object):
   """The Python 3 process that times psutil on request."""
 
   def __init__(self):
+    # Python 2's search path means nothing to Python 3.
+    environment = dict((key, value) for key, value in os.environ.items()
+                       if not key.startswith('PYTHON'))
     self.process = subprocess.Popen(
         ['/usr/bin/python3', os.path.join(BENCH, 'psutil_worker.py')],
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=environment)
 
   def Time(self, repeats):
     self.process.stdin.write('%d\n' % repeats)
