@@ -4,5 +4,5 @@
 set -eu
 cd "$(dirname "$0")"
 scripts/setup.sh
-PYTHON2_ROOT="${PYTHON2_ROOT:-/root/.pyenv/versions/2.7.18}"
+PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 PYTHONPATH="$PWD/build/python" exec "$PYTHON2_ROOT/bin/python2.7" tools/volume_table.py "$@"

@@ -1,8 +1,9 @@
 """Runs every path of the module many times and reports memory growth.
 
-  PYTHONPATH=build/python python2.7 bench/leak_check.py
+  PYTHONPATH=build/python python2.7 bench/leak_check.py [ROUNDS]
 
-Each scenario runs a while to warm up, then ROUNDS times; the bytes that
+Each scenario runs a while to warm up, then ROUNDS times (20000 unless
+given); the bytes that
 malloc has handed out (pymalloc's arenas included) and the number of objects
 the collector tracks must not grow with the rounds.  Exits 1 when a scenario
 grew.
@@ -104,13 +105,14 @@ def main():
         os.environ['VOLUMES_SIMULATION'] = Machine(directory)
     scenarios.append(('this machine', RealMachine))
 
+  rounds = int(sys.argv[1]) if len(sys.argv) > 1 else ROUNDS
   grew = False
   for name, scenario in scenarios:
     for _ in range(1000):
       scenario()
     gc.collect()
     allocated, objects = Allocated(), len(gc.get_objects())
-    for _ in range(ROUNDS):
+    for _ in range(rounds):
       scenario()
     gc.collect()
     growth = Allocated() - allocated
@@ -118,7 +120,7 @@ def main():
     leaked = growth > 64 * 1024 or object_growth > 10
     grew = grew or leaked
     print '%-30s %8d bytes %6d objects after %d rounds%s' % (
-        name, growth, object_growth, ROUNDS, '  GREW' if leaked else '')
+        name, growth, object_growth, rounds, '  GREW' if leaked else '')
   shutil.rmtree(directory)
   return 1 if grew else 0
 

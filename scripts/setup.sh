@@ -19,7 +19,7 @@ if [ -n "$missing" ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 fi
 
-PYTHON2_ROOT="${PYTHON2_ROOT:-/root/.pyenv/versions/2.7.18}"
+PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 if [ ! -x "$PYTHON2_ROOT/bin/python2.7" ]; then
   echo "No Python 2.7 at $PYTHON2_ROOT: set PYTHON2_ROOT to its prefix." >&2
   exit 1

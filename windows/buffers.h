@@ -1,5 +1,5 @@
-// Owners of the buffers and handles that one call obtains, so that each is
-// released exactly once on every way out of it.
+// The owner of a buffer that one call obtains from the interpreter's
+// allocator, so that it is released exactly once on every way out.
 #pragma once
 
 #include <Python.h>
@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/kernel32.h"
 #include "windows/refs.h"
 
 namespace volumes {
@@ -42,26 +41,6 @@ class PyMemBuffer {
 
  private:
   T* data_ = nullptr;
-};
-
-// An open volume enumeration, closed with FindVolumeClose when this dies.
-class VolumeFindHandle {
- public:
-  explicit VolumeFindHandle(platform::HANDLE handle) noexcept
-      : handle_(handle) {}
-  VolumeFindHandle(const VolumeFindHandle&) = delete;
-  VolumeFindHandle& operator=(const VolumeFindHandle&) = delete;
-  ~VolumeFindHandle() {
-    if (valid()) platform::FindVolumeClose(handle_);
-  }
-
-  bool valid() const noexcept {
-    return handle_ != platform::InvalidHandleValue();
-  }
-  platform::HANDLE get() const noexcept { return handle_; }
-
- private:
-  platform::HANDLE handle_;
 };
 
 }  // namespace volumes

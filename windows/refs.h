@@ -3,11 +3,15 @@
 // Rules of use:
 //  - Every PyObject* that module code keeps is held by an OwnedRef (a
 //    reference this code must release) or passed as a BorrowedRef (one that
-//    somebody else keeps alive for the duration of the call).
-//  - OwnedRef::Take(p) takes over the new reference that an API call returned
-//    and throws PyError when the call failed (p is null).  OwnedRef::Steal(p)
-//    takes it over as it is, null included.  OwnedRef::NewReference(b) adds a
-//    reference to a borrowed object.  Nobody writes Py_DECREF by hand.
+//    somebody else keeps alive for the duration of the call).  A raw pointer
+//    never turns into a BorrowedRef by itself: BorrowedRef(p) says, at the
+//    call, that p is borrowed, so a new reference cannot slip into a
+//    borrowed parameter and leak.
+//  - OwnedRef::StealChecked(p) takes over the new reference that an API call
+//    returned, and throws PyError when the call failed (p is null).
+//    OwnedRef::StealNullable(p) takes it over as it is, null included.
+//    OwnedRef::NewReference(b) adds a reference to a borrowed object.
+//    Nobody writes Py_DECREF by hand.
 //  - release() hands the reference on, to return it to the interpreter.
 //  - A failed call throws PyError with the interpreter's error indicator set.
 //    Every entry point that the interpreter calls turns it back into "return
@@ -18,6 +22,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace volumes {
@@ -28,7 +33,7 @@ class PyError {};
 class BorrowedRef {
  public:
   constexpr BorrowedRef() noexcept = default;
-  constexpr BorrowedRef(PyObject* object) noexcept : object_(object) {}
+  constexpr explicit BorrowedRef(PyObject* object) noexcept : object_(object) {}
 
   PyObject* get() const noexcept { return object_; }
   explicit operator bool() const noexcept { return object_ != nullptr; }
@@ -36,6 +41,10 @@ class BorrowedRef {
  private:
   PyObject* object_ = nullptr;
 };
+
+// A call that returns a new reference cannot pass it where a borrowed one
+// is taken.
+static_assert(!std::is_convertible_v<PyObject*, BorrowedRef>);
 
 class OwnedRef {
  public:
@@ -50,11 +59,11 @@ class OwnedRef {
   }
   ~OwnedRef() { Py_XDECREF(object_); }
 
-  static OwnedRef Steal(PyObject* new_reference) noexcept {
+  static OwnedRef StealChecked(PyObject* new_reference) {
+    if (new_reference == nullptr) throw PyError();
     return OwnedRef(new_reference);
   }
-  static OwnedRef Take(PyObject* new_reference) {
-    if (new_reference == nullptr) throw PyError();
+  static OwnedRef StealNullable(PyObject* new_reference) noexcept {
     return OwnedRef(new_reference);
   }
   static OwnedRef NewReference(BorrowedRef object) noexcept {
@@ -63,6 +72,7 @@ class OwnedRef {
   }
 
   PyObject* get() const noexcept { return object_; }
+  BorrowedRef borrow() const noexcept { return BorrowedRef(object_); }
   operator BorrowedRef() const noexcept { return BorrowedRef(object_); }
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
@@ -77,6 +87,12 @@ class OwnedRef {
 
   PyObject* object_ = nullptr;
 };
+
+inline BorrowedRef None() noexcept { return BorrowedRef(Py_None); }
+inline OwnedRef NewNone() noexcept { return OwnedRef::NewReference(None()); }
+inline OwnedRef NewBool(bool value) noexcept {
+  return OwnedRef::NewReference(BorrowedRef(value ? Py_True : Py_False));
+}
 
 // For the calls that report failure with -1.
 inline int Check(int status) {
@@ -126,7 +142,7 @@ PyObject* EntryPoint(Body&& body) noexcept {
 class ProcessRef {
  public:
   void Reset(OwnedRef object) noexcept {
-    OwnedRef old = OwnedRef::Steal(object_);
+    OwnedRef old = OwnedRef::StealNullable(object_);
     object_ = object.release();
   }
   PyObject* get() const noexcept { return object_; }
@@ -138,7 +154,7 @@ class ProcessRef {
 
 // The exception being raised, taken off the error indicator and normalized,
 // as an except clause receives it.  Dropped when this object dies unless
-// Restore() puts it back.
+// Reraise() puts it back.
 class CaughtException {
  public:
   CaughtException() noexcept {
@@ -147,9 +163,9 @@ class CaughtException {
     PyObject* traceback;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
-    type_ = OwnedRef::Steal(type);
-    value_ = OwnedRef::Steal(value);
-    traceback_ = OwnedRef::Steal(traceback);
+    type_ = OwnedRef::StealNullable(type);
+    value_ = OwnedRef::StealNullable(value);
+    traceback_ = OwnedRef::StealNullable(traceback);
   }
   CaughtException(const CaughtException&) = delete;
   CaughtException& operator=(const CaughtException&) = delete;
@@ -171,10 +187,9 @@ class CaughtException {
 
  private:
   static BorrowedRef OrNone(const OwnedRef& part) noexcept {
-    return part ? BorrowedRef(part) : BorrowedRef(Py_None);
+    return part ? part.borrow() : None();
   }
 
-  friend class HandledException;
   OwnedRef type_;
   OwnedRef value_;
   OwnedRef traceback_;
@@ -188,19 +203,20 @@ class HandledException {
  public:
   explicit HandledException(const CaughtException& caught) noexcept
       : thread_(PyThreadState_GET()) {
-    saved_type_ = OwnedRef::Steal(thread_->exc_type);
-    saved_value_ = OwnedRef::Steal(thread_->exc_value);
-    saved_traceback_ = OwnedRef::Steal(thread_->exc_traceback);
+    saved_type_ = OwnedRef::StealNullable(thread_->exc_type);
+    saved_value_ = OwnedRef::StealNullable(thread_->exc_value);
+    saved_traceback_ = OwnedRef::StealNullable(thread_->exc_traceback);
     thread_->exc_type = OwnedRef::NewReference(caught.type()).release();
     thread_->exc_value = OwnedRef::NewReference(caught.value()).release();
-    thread_->exc_traceback = OwnedRef::NewReference(caught.traceback()).release();
+    thread_->exc_traceback =
+        OwnedRef::NewReference(caught.traceback()).release();
   }
   HandledException(const HandledException&) = delete;
   HandledException& operator=(const HandledException&) = delete;
   ~HandledException() {
-    OwnedRef type = OwnedRef::Steal(thread_->exc_type);
-    OwnedRef value = OwnedRef::Steal(thread_->exc_value);
-    OwnedRef traceback = OwnedRef::Steal(thread_->exc_traceback);
+    OwnedRef type = OwnedRef::StealNullable(thread_->exc_type);
+    OwnedRef value = OwnedRef::StealNullable(thread_->exc_value);
+    OwnedRef traceback = OwnedRef::StealNullable(thread_->exc_traceback);
     thread_->exc_type = saved_type_.release();
     thread_->exc_value = saved_value_.release();
     thread_->exc_traceback = saved_traceback_.release();

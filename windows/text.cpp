@@ -7,6 +7,8 @@ namespace {
 
 constexpr std::uint32_t kHighSurrogates = 0xD800;
 constexpr std::uint32_t kLowSurrogates = 0xDC00;
+#if Py_UNICODE_SIZE != 2
+// A UCS4 build joins surrogate pairs into one character.
 constexpr std::uint32_t kSurrogatesEnd = 0xE000;
 
 bool IsHighSurrogate(std::uint32_t unit) {
@@ -15,16 +17,17 @@ bool IsHighSurrogate(std::uint32_t unit) {
 bool IsLowSurrogate(std::uint32_t unit) {
   return unit >= kLowSurrogates && unit < kSurrogatesEnd;
 }
+#endif
 
 }  // namespace
 
 OwnedRef UnicodeFromWide(platform::WideStringView text) {
 #if Py_UNICODE_SIZE == 2
   static_assert(sizeof(Py_UNICODE) == sizeof(platform::WCHAR));
-  return OwnedRef::Take(PyUnicode_FromUnicode(
+  return OwnedRef::StealChecked(PyUnicode_FromUnicode(
       reinterpret_cast<const Py_UNICODE*>(text.data()), text.size()));
 #else
-  OwnedRef result = OwnedRef::Take(PyUnicode_FromUnicode(nullptr, text.size()));
+  OwnedRef result = OwnedRef::StealChecked(PyUnicode_FromUnicode(nullptr, text.size()));
   Py_UNICODE* out = PyUnicode_AS_UNICODE(result.get());
   Py_ssize_t length = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -39,7 +42,7 @@ OwnedRef UnicodeFromWide(platform::WideStringView text) {
   if (static_cast<std::size_t>(length) != text.size()) {
     PyObject* resized = result.release();
     Check(PyUnicode_Resize(&resized, length));
-    result = OwnedRef::Steal(resized);
+    result = OwnedRef::StealNullable(resized);
   }
   return result;
 #endif
@@ -85,7 +88,7 @@ OwnedRef EncodeFilesystemName(BorrowedRef unicode) {
                              ? Py_FileSystemDefaultEncoding
                              : "utf-8";
 #endif
-  return OwnedRef::Take(
+  return OwnedRef::StealChecked(
       PyUnicode_AsEncodedString(unicode.get(), encoding, nullptr));
 }
 

@@ -1,42 +1,100 @@
 #include "windows/volume_identity.h"
 
+#include <structmember.h>
+#include <structseq.h>
+
+#include <cstddef>
+
+#include "windows/module_state.h"
+#include "windows/python_calls.h"
 #include "windows/volume_queries.h"
-#include "windows/volumes.h"
 
 namespace volumes {
 namespace {
 
-// "fat32" and "exfat": the FAT family, by lower-case filesystem name.
-ProcessRef fat_filesystems;
-// Volume ID to True or False, for every volume asked about since the last
-// rebuild of the volume table.  Failed queries are never stored.
-ProcessRef is_fat_cache;
-ProcessRef volume_id_format;
+// How many serial numbers' IDs are kept ready: far more volumes than a
+// machine has, and few enough that the table stays small.
+constexpr Py_ssize_t kVolumeIDsKept = 1024;
 
 // "serial:%s" % serial_number, with the full semantics of the operator,
 // interned so that equal IDs are one object.
 OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
-  OwnedRef volume_id = OwnedRef::Take(
-      PyNumber_Remainder(volume_id_format.get(), serial_number.get()));
+  ModuleState& state = State();
+  PyObject* const serial = serial_number.get();
+  // Exact ints and longs render as their digits whatever their type, so
+  // equal values share one ID; no other type can be trusted to (a bool
+  // renders as True).
+  const bool plain_number = PyInt_CheckExact(serial) || PyLong_CheckExact(serial);
+  if (plain_number) {
+    PyObject* known = PyDict_GetItem(state.volume_ids_by_serial.get(), serial);
+    if (known != nullptr) return OwnedRef::NewReference(BorrowedRef(known));
+  }
+  OwnedRef volume_id = OwnedRef::StealChecked(
+      PyNumber_Remainder(state.volume_id_format.get(), serial));
   if (!PyString_CheckExact(volume_id.get())) {
     Raise(PyExc_TypeError, "Expected %.16s, got %.200s", "str",
           Py_TYPE(volume_id.get())->tp_name);
   }
   PyObject* interned = volume_id.release();
   PyString_InternInPlace(&interned);
-  return OwnedRef::Steal(interned);
+  volume_id = OwnedRef::StealNullable(interned);
+  if (plain_number) {
+    if (PyDict_Size(state.volume_ids_by_serial.get()) >= kVolumeIDsKept) {
+      PyDict_Clear(state.volume_ids_by_serial.get());
+    }
+    Check(PyDict_SetItem(state.volume_ids_by_serial.get(), serial,
+                         volume_id.get()));
+  }
+  return volume_id;
 }
 
-// Called through the module namespace, so that rebinding the module's
-// _VolumeIDFromSerialNumber changes every ID the module makes.
-OwnedRef VolumeIDOf(BorrowedRef serial_number) {
-  return Call(LookupGlobal(names()._VolumeIDFromSerialNumber), {serial_number});
+OwnedRef VolumeIDFromSerialNumberBody(const Arguments& arguments) {
+  return VolumeIDFromSerialNumber(arguments.objects[0]);
 }
 
-OwnedRef FindVolumeID(BorrowedRef stat_result) {
-  OwnedRef make_volume_id = LookupGlobal(names()._VolumeIDFromSerialNumber);
-  OwnedRef st_dev = GetAttr(stat_result, names().st_dev);
-  return Call(make_volume_id, {st_dev});
+// _VolumeIDFromSerialNumber as the module namespace binds it when this is
+// made.  While that is still the module's own function, the ID is made
+// directly, without a call through the interpreter.
+class VolumeIDFunction {
+ public:
+  VolumeIDFunction() {
+    PyObject* bound = PyDict_GetItem(State().globals.get(),
+                                     names()._VolumeIDFromSerialNumber);
+    if (bound == nullptr || !IsOwn(bound)) {
+      function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
+    }
+  }
+
+  OwnedRef operator()(BorrowedRef serial_number) const {
+    if (!function_) return VolumeIDFromSerialNumber(serial_number);
+    return Call(function_, {serial_number});
+  }
+
+ private:
+  static bool IsOwn(PyObject* function) {
+    return PyCFunction_Check(function) &&
+           PyCFunction_GET_FUNCTION(function) ==
+               MethodDef<kVolumeIDFromSerialNumber>().ml_meth;
+  }
+
+  OwnedRef function_;  // null: the module's own
+};
+
+// stat_result.st_dev: by position for the interpreter's own stat results.
+OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
+  PyObject* const object = stat_result.get();
+  const ModuleState& state = State();
+  if (Py_TYPE(object) == state.stat_result_type) {
+    return OwnedRef::NewReference(BorrowedRef(
+        reinterpret_cast<PyStructSequence*>(object)->ob_item[state.st_dev_index]));
+  }
+  return GetAttr(stat_result, names().st_dev);
+}
+
+OwnedRef FindVolumeID(const Arguments& arguments) {
+  const VolumeIDFunction make_volume_id;
+  OwnedRef st_dev = DeviceNumberOf(arguments.objects[0]);
+  return make_volume_id(st_dev);
 }
 
 // The filesystem name of the volume holding the file that `handle.handle`
@@ -44,20 +102,16 @@ OwnedRef FindVolumeID(BorrowedRef stat_result) {
 OwnedRef FilesystemOfHandle(BorrowedRef handle) {
   const std::int64_t handle_value =
       NativeInteger(GetAttr(handle, names().handle));
-  OwnedRef information = GetVolumeInformationByHandle(handle_value);
-  return OwnedRef::NewReference(PyTuple_GET_ITEM(information.get(), 4));
+  return QueryVolumeInformationByHandle(handle_value).FilesystemName();
 }
 
-OwnedRef IsFAT(const BorrowedRef* args) {
-  const BorrowedRef serial_number = args[0];
-  const BorrowedRef handle = args[1];
+OwnedRef IsFAT(const Arguments& arguments) {
+  const BorrowedRef serial_number = arguments.objects[0];
+  const BorrowedRef handle = arguments.objects[1];
+  const ModuleState& state = State();
   OwnedRef volume_id = VolumeIDOf(serial_number);
-  // dict.get raises for an unhashable key; PyDict_GetItem would hide that.
-  if (PyObject_Hash(volume_id.get()) == -1) throw PyError();
-  PyObject* cached = PyDict_GetItem(is_fat_cache.get(), volume_id.get());
-  if (cached != nullptr && cached != Py_None) {
-    return OwnedRef::NewReference(cached);
-  }
+  const BorrowedRef cached = DictGet(state.is_fat_cache, volume_id);
+  if (cached && cached.get() != Py_None) return OwnedRef::NewReference(cached);
 
   OwnedRef filesystem;
   try {
@@ -68,27 +122,61 @@ OwnedRef IsFAT(const BorrowedRef* args) {
     if (!caught.Matches(LookupGlobal(names().WindowsError))) caught.Reraise();
     HandledException handled(caught);
     Log(names().exception, "WindowsError", {});
-    return OwnedRef::NewReference(Py_False);
+    return NewBool(false);
   }
 
   OwnedRef lowered = CallMethod(filesystem, names().lower);
-  const bool is_fat = Check(PySet_Contains(fat_filesystems.get(), lowered.get()));
-  OwnedRef answer = OwnedRef::NewReference(is_fat ? Py_True : Py_False);
-  Check(PyDict_SetItem(is_fat_cache.get(), volume_id.get(), answer.get()));
-  return answer;
+  OwnedRef is_fat = NewBool(
+      Check(PySet_Contains(state.fat_filesystems.get(), lowered.get())) != 0);
+  Check(PyDict_SetItem(state.is_fat_cache.get(), volume_id.get(), is_fat.get()));
+  return is_fat;
 }
 
-PyObject* VolumeIDFromSerialNumberEntry(PyObject*, PyObject* serial_number) {
-  return EntryPoint([&] { return VolumeIDFromSerialNumber(serial_number); });
+// The interpreter's stat result type, and the position of st_dev in it; a
+// null type where either cannot be found, so that st_dev is read by name.
+void FindStatResultType(ModuleState& state) {
+#ifdef _WIN32
+  const char* const os_module = "nt";
+#else
+  const char* const os_module = "posix";
+#endif
+  OwnedRef module = OwnedRef::StealNullable(PyImport_ImportModule(os_module));
+  OwnedRef type = module ? OwnedRef::StealNullable(PyObject_GetAttrString(
+                               module.get(), "stat_result"))
+                         : OwnedRef();
+  OwnedRef member = type && PyType_Check(type.get())
+                        ? OwnedRef::StealNullable(PyObject_GetAttrString(
+                              type.get(), "st_dev"))
+                        : OwnedRef();
+  if (!member || Py_TYPE(member.get()) != &PyMemberDescr_Type) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_ImportError) &&
+        !PyErr_ExceptionMatches(PyExc_AttributeError)) {
+      throw PyError();
+    }
+    PyErr_Clear();
+    return;
+  }
+  const Py_ssize_t offset =
+      reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member->offset;
+  state.st_dev_index = (offset - static_cast<Py_ssize_t>(
+                                     offsetof(PyStructSequence, ob_item))) /
+                       static_cast<Py_ssize_t>(sizeof(PyObject*));
+  // Kept alive by the module's reference for the life of the process.
+  state.stat_result_type = reinterpret_cast<PyTypeObject*>(type.get());
+  state.stat_result_type_ref.Reset(std::move(type));
 }
 
-PyObject* FindVolumeIDEntry(PyObject*, PyObject* stat_result) {
-  return EntryPoint([&] { return FindVolumeID(stat_result); });
-}
+const char kFindVolumeIDDoc[] =
+    "Get the volume ID from the VolumeInfo service.\n"
+    "\n"
+    "  Args:\n"
+    "    stat_result: Raw stat result of the file.\n"
+    "\n"
+    "  Returns:\n"
+    "    Object to be used as volume ID. Generally string-typed.\n"
+    "  ";
 
-const FunctionSpec kIsFATSpec = {
-    {"IsFAT", CallingStyle::kNamedParameters, {"serial_number", "handle"}, 2},
-    IsFAT,
+const char kIsFATDoc[] =
     "Returns True if the filesystem is of the FAT family.\n"
     "\n"
     "  Note that once the result has been checked, it will be cached until the next\n"
@@ -101,38 +189,34 @@ const FunctionSpec kIsFATSpec = {
     "  Returns:\n"
     "    True if this is a FAT filesystem, False otherwise or if no device entry\n"
     "    could be found for this stat result.\n"
-    "  ",
-};
+    "  ";
 
 }  // namespace
 
-void CreateFatTables() {
-  OwnedRef fat32 = OwnedRef::Take(PyString_FromString("fat32"));
-  OwnedRef exfat = OwnedRef::Take(PyString_FromString("exfat"));
-  fat_filesystems.Reset(OwnedRef::Take(PyFrozenSet_New(Tuple({fat32, exfat}).get())));
-  is_fat_cache.Reset(OwnedRef::Take(PyDict_New()));
-  volume_id_format.Reset(OwnedRef::Take(PyString_FromString("serial:%s")));
+OwnedRef VolumeIDOf(BorrowedRef serial_number) {
+  return VolumeIDFunction()(serial_number);
 }
 
-void ClearIsFatCache() { PyDict_Clear(is_fat_cache.get()); }
+void StartVolumeIdentity() {
+  ModuleState& state = State();
+  OwnedRef fat32 = NewString("fat32");
+  OwnedRef exfat = NewString("exfat");
+  state.fat_filesystems.Reset(
+      OwnedRef::StealChecked(PyFrozenSet_New(Tuple({fat32, exfat}).get())));
+  state.is_fat_cache.Reset(OwnedRef::StealChecked(PyDict_New()));
+  state.volume_id_format.Reset(NewString("serial:%s"));
+  state.volume_ids_by_serial.Reset(OwnedRef::StealChecked(PyDict_New()));
+  FindStatResultType(state);
+}
 
-PyMethodDef kFindVolumeIDMethod = {
-    "FindVolumeID", FindVolumeIDEntry, METH_O,
-    "Get the volume ID from the VolumeInfo service.\n"
-    "\n"
-    "  Args:\n"
-    "    stat_result: Raw stat result of the file.\n"
-    "\n"
-    "  Returns:\n"
-    "    Object to be used as volume ID. Generally string-typed.\n"
-    "  "};
-PyMethodDef kVolumeIDFromSerialNumberMethod = {
-    "_VolumeIDFromSerialNumber", VolumeIDFromSerialNumberEntry, METH_O,
-    nullptr};
-PyMethodDef kIsFATMethod = {
-    "IsFAT",
-    reinterpret_cast<PyCFunction>(
-        reinterpret_cast<void (*)()>(CallWithSignature<kIsFATSpec>)),
-    METH_VARARGS | METH_KEYWORDS, kIsFATSpec.doc};
+void ForgetFatAnswers() { PyDict_Clear(State().is_fat_cache.get()); }
+
+Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
+                          {{{"stat_result"}}}, FindVolumeID, kFindVolumeIDDoc};
+Callable kVolumeIDFromSerialNumber = {
+    "_VolumeIDFromSerialNumber", CallingStyle::kOneArgument,
+    {{{"serial_number"}}}, VolumeIDFromSerialNumberBody, nullptr};
+Callable kIsFAT = {"IsFAT", CallingStyle::kNamedParameters,
+                   {{{"serial_number"}, {"handle"}}}, IsFAT, kIsFATDoc};
 
 }  // namespace volumes

@@ -2,18 +2,24 @@
 // whether a volume's filesystem is of the FAT family.
 #pragma once
 
-#include <Python.h>
+#include "windows/calling_convention.h"
+#include "windows/refs.h"
 
 namespace volumes {
 
-extern PyMethodDef kFindVolumeIDMethod;
-extern PyMethodDef kVolumeIDFromSerialNumberMethod;
-extern PyMethodDef kIsFATMethod;
+extern Callable kFindVolumeID;
+extern Callable kVolumeIDFromSerialNumber;
+extern Callable kIsFAT;
 
-// Start-up: _FAT_FILESYSTEMS, and _IS_FAT_CACHE empty.
-void CreateFatTables();
+// Start-up: _FAT_FILESYSTEMS, _IS_FAT_CACHE empty, and what volume IDs are
+// made from.
+void StartVolumeIdentity();
+
+// The volume ID of `serial_number` as the module's code makes it: through
+// _VolumeIDFromSerialNumber as the module namespace binds it at this call.
+OwnedRef VolumeIDOf(BorrowedRef serial_number);
 
 // Every rebuild of the volume table forgets the FAT answers.
-void ClearIsFatCache();
+void ForgetFatAnswers();
 
 }  // namespace volumes

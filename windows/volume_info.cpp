@@ -1,6 +1,8 @@
 #include "windows/volume_info.h"
 
 #include "platform/kernel32.h"
+#include "windows/module_state.h"
+#include "windows/python_calls.h"
 #include "windows/text.h"
 #include "windows/volume_identity.h"
 #include "windows/volume_queries.h"
@@ -8,118 +10,102 @@
 namespace volumes {
 namespace {
 
-OwnedRef None() { return OwnedRef::NewReference(Py_None); }
-
 // ---------------------------------------------------------------------------
 // The service and its lookups
 
-OwnedRef Init(const BorrowedRef* args) {
-  const BorrowedRef self = args[0];
-  SetAttr(self, names()._volume_ids, OwnedRef::Take(PyDict_New()));
-  SetAttr(self, names()._volume_entries, OwnedRef::Take(PyDict_New()));
+OwnedRef Init(const Arguments& arguments) {
+  const BorrowedRef self = arguments.objects[0];
+  SetAttr(self, names()._volume_ids, OwnedRef::StealChecked(PyDict_New()));
+  SetAttr(self, names()._volume_entries, OwnedRef::StealChecked(PyDict_New()));
   OwnedRef lock = Call(
       GetAttr(LookupGlobal(names().platform_utils), names().Lock), {});
   SetAttr(self, names()._lock, lock);
-  return None();
+  return NewNone();
 }
 
-OwnedRef FindVolumeID(const BorrowedRef* args) {
-  return Call(LookupGlobal(names().FindVolumeID), {args[1]});
+OwnedRef FindVolumeID(const Arguments& arguments) {
+  return Call(LookupGlobal(names().FindVolumeID), {arguments.objects[1]});
 }
 
-OwnedRef GetVolumeEntryForVolumeID(const BorrowedRef* args) {
-  return CallMethod(GetAttr(args[0], names()._volume_entries), names().get,
-                    {args[1]});
+OwnedRef GetVolumeEntryForVolumeID(const Arguments& arguments) {
+  OwnedRef volume_entries = GetAttr(arguments.objects[0], names()._volume_entries);
+  if (!PyDict_CheckExact(volume_entries.get())) {
+    return CallMethod(volume_entries, names().get, {arguments.objects[1]});
+  }
+  const BorrowedRef entry = DictGet(volume_entries, arguments.objects[1]);
+  return entry ? OwnedRef::NewReference(entry) : NewNone();
 }
 
 // The instance's own _FindVolumeIDForDeviceNumber where it has one; the
 // class has none, so otherwise st_dev maps to its volume ID as FindVolumeID
 // maps a stat result's.
-OwnedRef GetVolumeEntryForDeviceNumber(const BorrowedRef* args) {
-  const BorrowedRef self = args[0];
-  const BorrowedRef st_dev = args[1];
-  OwnedRef find_volume_id = OwnedRef::Steal(
+OwnedRef GetVolumeEntryForDeviceNumber(const Arguments& arguments) {
+  const BorrowedRef self = arguments.objects[0];
+  const BorrowedRef st_dev = arguments.objects[1];
+  OwnedRef find_volume_id = OwnedRef::StealNullable(
       PyObject_GetAttr(self.get(), names()._FindVolumeIDForDeviceNumber));
-  if (!find_volume_id) {
+  OwnedRef volume_id;
+  if (find_volume_id) {
+    volume_id = Call(find_volume_id, {st_dev});
+  } else {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
     PyErr_Clear();
-    find_volume_id = LookupGlobal(names()._VolumeIDFromSerialNumber);
+    volume_id = VolumeIDOf(st_dev);
   }
-  OwnedRef volume_id = Call(find_volume_id, {st_dev});
   return Call(GetAttr(self, names().GetVolumeEntryForVolumeID), {volume_id});
 }
 
 // ---------------------------------------------------------------------------
 // The refresh
 
-OwnedRef AllVolumeEntries(const BorrowedRef* args) {
-  const BorrowedRef self = args[0];
-  const BorrowedRef force_update = args[1];
+OwnedRef AllVolumeEntries(const Arguments& arguments) {
+  const BorrowedRef self = arguments.objects[0];
+  const BorrowedRef force_update = arguments.objects[1];
   // An empty table is rebuilt without looking at force_update.
   if (!IsTrue(GetAttr(self, names()._volume_entries)) || IsTrue(force_update)) {
     OwnedRef populate = GetAttr(self, names()._PopulateVolumeTable);
     Call(populate, {GetAttr(self, names()._volume_ids)});
   }
-  return CallMethod(GetAttr(self, names()._volume_entries), names().copy);
+  OwnedRef volume_entries = GetAttr(self, names()._volume_entries);
+  if (PyDict_CheckExact(volume_entries.get())) {
+    return OwnedRef::StealChecked(PyDict_Copy(volume_entries.get()));
+  }
+  return CallMethod(volume_entries, names().copy);
 }
 
-// The with statement over the service lock, as the interpreter performs it:
-// __exit__ then __enter__ looked up on the lock's type, __enter__ called.
-class LockHeld {
- public:
-  explicit LockHeld(BorrowedRef lock)
-      : exit_(Special(lock, "__exit__", names().__exit__)) {
-    Call(Special(lock, "__enter__", names().__enter__), {});
-  }
-
-  void Exit() { Call(exit_, {Py_None, Py_None, Py_None}); }
-
-  // True when __exit__ declares the exception handled.
-  bool ExitWith(const CaughtException& caught) {
-    return IsTrue(
-        Call(exit_, {caught.type(), caught.value(), caught.traceback()}));
-  }
-
- private:
-  static OwnedRef Special(BorrowedRef object, const char* name,
-                          PyObject* interned) {
-    PyObject* cache = interned;
-    PyObject* method = _PyObject_LookupSpecial(object.get(),
-                                               const_cast<char*>(name), &cache);
-    if (method == nullptr && !PyErr_Occurred()) {
-      PyErr_SetObject(PyExc_AttributeError, interned);
-    }
-    return OwnedRef::Take(method);
-  }
-
-  OwnedRef exit_;
-};
-
 // Runs one per-volume step.  An exception of the Exception family is logged
-// through LOGGER.exception with `message` and `argument`, and the volume is
-// skipped (false); any other exception passes.
-template <class Step>
-bool Protected(Step&& step, const char* message, BorrowedRef argument) {
+// through LOGGER.exception with `message` and the argument that `argument()`
+// gives, and the volume is skipped (false); any other exception passes.
+template <class Step, class Argument>
+bool Protected(Step&& step, const char* message, Argument&& argument) {
   try {
     step();
     return true;
   } catch (...) {
     SetErrorFromCurrentException();
     CaughtException caught;
-    if (!caught.Matches(PyExc_Exception)) caught.Reraise();
+    if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
     HandledException handled(caught);
-    Log(names().exception, message, {argument});
+    Log(names().exception, message, {argument()});
     return false;
+  }
+}
+
+// The call-site test before a direct call of a query.
+void CheckExpectedType(BorrowedRef value, Conversion type_test) {
+  if (!HasType(value, type_test)) {
+    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", TypeName(type_test),
+          Py_TYPE(value.get())->tp_name);
   }
 }
 
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
   OwnedRef match = CallMethod(LookupGlobal(names().VOLUME_NAME_GUID_MATCHER),
                               names().match, {volume_name});
-  if (match.get() == Py_None) return None();
-  OwnedRef group_number = OwnedRef::Take(PyInt_FromLong(1));
+  if (match.get() == Py_None) return NewNone();
+  OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
   return CallMethod(CallMethod(match, names().group, {group_number}),
-                    names().encode, {names().ascii});
+                    names().encode, {BorrowedRef(names().ascii)});
 }
 
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
@@ -128,11 +114,11 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   OwnedRef mount_points;
   if (!Protected(
           [&] {
-            CheckExpectedType(volume_name, "basestring",
-                              {&PyString_Type, &PyUnicode_Type});
-            mount_points = GetVolumePathNamesForVolumeName(volume_name);
+            CheckExpectedType(volume_name, Conversion::kBasestring);
+            mount_points = QueryVolumePathNames(volume_name);
           },
-          "Could not determine mount point for %s", volume_name)) {
+          "Could not determine mount point for %s",
+          [&] { return volume_name; })) {
     return;
   }
   if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
@@ -140,37 +126,39 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
         {volume_name});
     return;
   }
-  const Py_ssize_t mount_point_count = PyObject_Size(mount_points.get());
-  if (mount_point_count < 0) throw PyError();
-  if (mount_point_count > 1) {
+  if (PyList_GET_SIZE(mount_points.get()) > 1) {
     // Shortest first: a drive letter before a folder mount.  The sort is
     // stable, so equal lengths keep the system's order.
-    OwnedRef sort_options = OwnedRef::Take(PyDict_New());
+    OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
     Check(PyDict_SetItem(sort_options.get(), names().key,
                          LookupBuiltin(names().len).get()));
     Call(GetAttr(mount_points, names().sort), {}, sort_options);
     Log(names().debug, "Got multiple mounts for %s: %s",
         {volume_name, mount_points});
   }
-  OwnedRef mount_point =
-      OwnedRef::Take(PySequence_GetItem(mount_points.get(), 0));
+  OwnedRef mount_point = OwnedRef::NewReference(
+      BorrowedRef(PyList_GET_ITEM(mount_points.get(), 0)));
 
-  OwnedRef information;
+  OwnedRef label;
+  OwnedRef serial_number;
+  OwnedRef filesystem;
   if (!Protected(
           [&] {
-            CheckExpectedType(volume_name, "unicode", {&PyUnicode_Type});
-            information = GetVolumeInformation(volume_name);
+            CheckExpectedType(volume_name, Conversion::kUnicode);
+            const VolumeInformation information =
+                QueryVolumeInformation(volume_name);
+            label = information.Label();
+            serial_number = information.SerialNumber();
+            filesystem = information.FilesystemName();
           },
-          "Unable to fetch volume info for %r, skipping.", mount_point)) {
+          "Unable to fetch volume info for %r, skipping.",
+          [&] { return mount_point.borrow(); })) {
     return;
   }
-  const BorrowedRef label = PyTuple_GET_ITEM(information.get(), 0);
-  const BorrowedRef serial_number = PyTuple_GET_ITEM(information.get(), 1);
-  const BorrowedRef filesystem = PyTuple_GET_ITEM(information.get(), 4);
 
   const platform::WideString root_path =
       WideFromUnicode(volume_name, "volume_name");
-  OwnedRef win_drive_type = OwnedRef::Take(
+  OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(platform::GetDriveTypeW(root_path.c_str())));
   OwnedRef drive_type_get =
       GetAttr(LookupGlobal(names().DRIVE_TYPE_MAP), names().get);
@@ -191,22 +179,21 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   OwnedRef volume_entry_class =
       GetAttr(LookupGlobal(names().volume_entry), names().VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
-  OwnedRef fields = OwnedRef::Take(PyDict_New());
+  OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
   auto set_field = [&](PyObject* keyword, BorrowedRef value) {
     Check(PyDict_SetItem(fields.get(), keyword, value.get()));
   };
-  set_field(names().volume,
-            Call(LookupGlobal(names()._VolumeIDFromSerialNumber), {serial_number}));
+  set_field(names().volume, VolumeIDOf(serial_number));
   set_field(names().mountpoint, mount_point);
   set_field(names().device_file, volume_name);
   set_field(names().device_number, serial_number);
   set_field(names().uuid, volume_uuid);
-  set_field(names().model, Py_None);
+  set_field(names().model, None());
   set_field(names().device_type, device_type);
   set_field(names().label, label);
   set_field(names().filesystem, CallMethod(filesystem, names().lower));
-  set_field(names().size,
-            OwnedRef::Take(PyLong_FromUnsignedLongLong(capacity_bytes)));
+  set_field(names().size, OwnedRef::StealChecked(
+                              PyLong_FromUnsignedLongLong(capacity_bytes)));
   OwnedRef entry = Call(volume_entry_class, {}, fields);
   Check(PyDict_SetItem(new_volume_entries.get(),
                        GetAttr(entry, names().volume).get(), entry.get()));
@@ -221,12 +208,13 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   Log(names().info, "Refreshing volume information table.", {});
   OwnedRef start_time =
       Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
-  OwnedRef new_volume_ids = OwnedRef::Take(PyDict_New());
-  OwnedRef new_volume_entries = OwnedRef::Take(PyDict_New());
+  OwnedRef new_volume_ids = OwnedRef::StealChecked(PyDict_New());
+  OwnedRef new_volume_entries = OwnedRef::StealChecked(PyDict_New());
 
   OwnedRef volume_names = Call(LookupGlobal(names()._ListVolumeNames), {});
-  OwnedRef iterator = OwnedRef::Take(PyObject_GetIter(volume_names.get()));
-  while (OwnedRef volume_name = OwnedRef::Steal(PyIter_Next(iterator.get()))) {
+  OwnedRef iterator = OwnedRef::StealChecked(PyObject_GetIter(volume_names.get()));
+  while (OwnedRef volume_name =
+             OwnedRef::StealNullable(PyIter_Next(iterator.get()))) {
     AddVolumeEntry(new_volume_entries, volume_name);
   }
   if (PyErr_Occurred()) throw PyError();
@@ -239,26 +227,17 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   OwnedRef end_time =
       Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
   OwnedRef elapsed =
-      OwnedRef::Take(PyNumber_Subtract(end_time.get(), start_time.get()));
+      OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
   Log(names().info, "Volume information refresh complete in %gs.", {elapsed});
-  ClearIsFatCache();
+  ForgetFatAnswers();
   return new_volume_ids;
 }
 
-OwnedRef PopulateVolumeTable(const BorrowedRef* args) {
-  const BorrowedRef self = args[0];
-  LockHeld lock(GetAttr(self, names()._lock));
-  OwnedRef result;
-  try {
-    result = RebuildVolumeTable(self, args[1]);
-  } catch (...) {
-    SetErrorFromCurrentException();
-    CaughtException caught;
-    if (lock.ExitWith(caught)) return None();
-    caught.Reraise();
-  }
-  lock.Exit();
-  return result;
+OwnedRef PopulateVolumeTable(const Arguments& arguments) {
+  const BorrowedRef self = arguments.objects[0];
+  return With(GetAttr(self, names()._lock), [&] {
+    return RebuildVolumeTable(self, arguments.objects[1]);
+  });
 }
 
 #define LINE(text) text "\n"
@@ -297,22 +276,19 @@ const char kVolumeInfoDoc[] =
 
 #undef LINE
 
-const FunctionSpec kVolumeInfoMethods[6] = {
-    {{"__init__", CallingStyle::kOneArgument, {"self"}, 1}, Init, nullptr},
-    {{"FindVolumeID", CallingStyle::kNamedParameters, {"self", "stat_result"}, 2},
-     FindVolumeID, kFindVolumeIDDoc},
-    {{"AllVolumeEntries", CallingStyle::kNamedParameters,
-      {"self", "force_update"}, 1},
+Callable kVolumeInfoMethods[kVolumeInfoMethodCount] = {
+    {"__init__", CallingStyle::kOneArgument, {{{"self"}}}, Init, nullptr},
+    {"FindVolumeID", CallingStyle::kNamedParameters,
+     {{{"self"}, {"stat_result"}}}, FindVolumeID, kFindVolumeIDDoc},
+    {"AllVolumeEntries", CallingStyle::kNamedParameters,
+     {{{"self"}, {"force_update", Conversion::kObject, true}}},
      AllVolumeEntries, kAllVolumeEntriesDoc},
-    {{"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
-      {"self", "volume_id"}, 2},
-     GetVolumeEntryForVolumeID, nullptr},
-    {{"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
-      {"self", "st_dev"}, 2},
-     GetVolumeEntryForDeviceNumber, nullptr},
-    {{"_PopulateVolumeTable", CallingStyle::kNamedParameters,
-      {"self", "current_volume_ids"}, 2},
-     PopulateVolumeTable, nullptr},
+    {"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
+     {{{"self"}, {"volume_id"}}}, GetVolumeEntryForVolumeID, nullptr},
+    {"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
+     {{{"self"}, {"st_dev"}}}, GetVolumeEntryForDeviceNumber, nullptr},
+    {"_PopulateVolumeTable", CallingStyle::kNamedParameters,
+     {{{"self"}, {"current_volume_ids"}}}, PopulateVolumeTable, nullptr},
 };
 
 }  // namespace volumes

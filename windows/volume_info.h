@@ -2,13 +2,14 @@
 // of the table from the live system.
 #pragma once
 
-#include "windows/volumes.h"
+#include "windows/calling_convention.h"
 
 namespace volumes {
 
 extern const char kVolumeInfoDoc[];
 
 // The class's methods, in the order of its namespace.
-extern const FunctionSpec kVolumeInfoMethods[6];
+inline constexpr int kVolumeInfoMethodCount = 6;
+extern Callable kVolumeInfoMethods[kVolumeInfoMethodCount];
 
 }  // namespace volumes

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "platform/kernel32.h"
 #include "windows/buffers.h"
+#include "windows/find_volume_handle.h"
+#include "windows/python_calls.h"
 #include "windows/text.h"
-#include "windows/volumes.h"
 
 namespace volumes {
 namespace {
@@ -13,16 +13,13 @@ namespace {
 using platform::DWORD;
 using platform::WCHAR;
 
-// Single names are read into buffers of kMaxPath + 1 characters.
-constexpr DWORD kNameBufferLength = platform::kMaxPath + 1;
-
 // Enough for the common volume with one drive letter: "E:\", its NUL and
 // the list's closing NUL.
 constexpr DWORD kFirstPathBufferLength = 5;
 
 // A byte count for the logs, as the interpreter's integer.
 OwnedRef ByteCount(DWORD characters) {
-  return OwnedRef::Take(PyLong_FromUnsignedLongLong(
+  return OwnedRef::StealChecked(PyLong_FromUnsignedLongLong(
       static_cast<unsigned long long>(characters) * sizeof(WCHAR)));
 }
 
@@ -33,51 +30,10 @@ bool SameText(BorrowedRef a, BorrowedRef b) {
                      static_cast<std::size_t>(size) * sizeof(Py_UNICODE)) == 0;
 }
 
-// ---------------------------------------------------------------------------
-// Volume names
-
-OwnedRef ListVolumeNames() {
-  // Zeroed, so that a name is never read from memory the system left
-  // unwritten.
-  WCHAR name_buffer[kNameBufferLength] = {};
-  VolumeFindHandle handle(
-      platform::FindFirstVolumeW(name_buffer, kNameBufferLength));
-  if (!handle.valid()) RaiseWindowsError(platform::GetLastError());
-
-  OwnedRef volume_names = OwnedRef::Take(PyList_New(0));
-  OwnedRef current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
-  Check(PyList_Append(volume_names.get(), current_name.get()));
-  for (;;) {
-    if (!platform::FindNextVolumeW(handle.get(), name_buffer,
-                                   kNameBufferLength)) {
-      const DWORD error = platform::GetLastError();
-      if (error == platform::kErrorNoMoreFiles) break;
-      RaiseWindowsError(error);
-    }
-    current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
-    const Py_ssize_t count = PyList_GET_SIZE(volume_names.get());
-    if (SameText(current_name, PyList_GET_ITEM(volume_names.get(), count - 1))) {
-      // Some systems hand out the last name again instead of ending.
-      Log(names().error, "FindNextVolume improperly returned same value %s",
-          {current_name});
-      break;
-    }
-    Check(PyList_Append(volume_names.get(), current_name.get()));
-  }
-  return volume_names;
-}
-
-PyObject* ListVolumeNamesEntry(PyObject*, PyObject*) {
-  return EntryPoint(ListVolumeNames);
-}
-
-// ---------------------------------------------------------------------------
-// Mount points
-
 // The path list that GetVolumePathNamesForVolumeNameW wrote: paths ended by
 // NULs, the list by one more.
 OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
-  OwnedRef paths = OwnedRef::Take(PyList_New(0));
+  OwnedRef paths = OwnedRef::StealChecked(PyList_New(0));
   const platform::WideStringView list(path_names, length);
   std::size_t start = 0;
   while (start < list.size()) {
@@ -92,46 +48,51 @@ OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
   return paths;
 }
 
-PyObject* GetVolumePathNamesForVolumeNameEntry(PyObject*, PyObject* guid_path) {
-  return EntryPoint([&] {
-    CheckArgumentType(guid_path, "guid_path", "basestring",
-                      {&PyString_Type, &PyUnicode_Type});
-    return GetVolumePathNamesForVolumeName(guid_path);
-  });
-}
-
 // ---------------------------------------------------------------------------
-// Volume information
+// The host entries
 
-// The outputs of one GetVolumeInformation*W call, zeroed before it.
-struct VolumeInformation {
-  WCHAR label[kNameBufferLength] = {};
-  DWORD serial_number = 0;
-  DWORD component_length = 0;
-  DWORD flags = 0;
-  WCHAR filesystem[kNameBufferLength] = {};
+OwnedRef ListVolumeNames(const Arguments&) {
+  // Zeroed, so that a name is never read from memory the system left
+  // unwritten.
+  WCHAR name_buffer[kNameBufferLength] = {};
+  FindVolumeHandle handle(
+      platform::FindFirstVolumeW(name_buffer, kNameBufferLength));
+  if (!handle.valid()) RaiseWindowsError(platform::GetLastError());
 
-  OwnedRef ToTuple() const {
-    OwnedRef volume_label = UnicodeFromWideBuffer(label, kNameBufferLength);
-    OwnedRef serial = OwnedRef::Take(PyLong_FromUnsignedLong(serial_number));
-    OwnedRef length = OwnedRef::Take(PyLong_FromUnsignedLong(component_length));
-    OwnedRef flag_bits = OwnedRef::Take(PyLong_FromUnsignedLong(flags));
-    OwnedRef filesystem_name = EncodeFilesystemName(
-        UnicodeFromWideBuffer(filesystem, kNameBufferLength));
-    return Tuple({volume_label, serial, length, flag_bits, filesystem_name});
+  OwnedRef volume_names = OwnedRef::StealChecked(PyList_New(0));
+  OwnedRef current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+  Check(PyList_Append(volume_names.get(), current_name.get()));
+  for (;;) {
+    if (!platform::FindNextVolumeW(handle.get(), name_buffer,
+                                   kNameBufferLength)) {
+      const DWORD error = platform::GetLastError();
+      if (error == platform::kErrorNoMoreFiles) break;
+      RaiseWindowsError(error);
+    }
+    current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+    const Py_ssize_t count = PyList_GET_SIZE(volume_names.get());
+    if (SameText(current_name,
+                 BorrowedRef(PyList_GET_ITEM(volume_names.get(), count - 1)))) {
+      // Some systems hand out the last name again instead of ending.
+      Log(names().error, "FindNextVolume improperly returned same value %s",
+          {current_name});
+      break;
+    }
+    Check(PyList_Append(volume_names.get(), current_name.get()));
   }
-};
-
-PyObject* GetVolumeInformationEntry(PyObject*, PyObject* path) {
-  return EntryPoint([&] {
-    CheckArgumentType(path, "path", "unicode", {&PyUnicode_Type});
-    return GetVolumeInformation(path);
-  });
+  return volume_names;
 }
 
-PyObject* GetVolumeInformationByHandleEntry(PyObject*, PyObject* handle) {
-  return EntryPoint(
-      [&] { return GetVolumeInformationByHandle(NativeInteger(handle)); });
+OwnedRef GetVolumePathNamesForVolumeName(const Arguments& arguments) {
+  return QueryVolumePathNames(arguments.objects[0]);
+}
+
+OwnedRef GetVolumeInformation(const Arguments& arguments) {
+  return QueryVolumeInformation(arguments.objects[0]).ToTuple();
+}
+
+OwnedRef GetVolumeInformationByHandle(const Arguments& arguments) {
+  return QueryVolumeInformationByHandle(arguments.integers[0]).ToTuple();
 }
 
 #define LINE(text) text "\n"
@@ -205,11 +166,40 @@ const char kListVolumeNamesDoc[] =
 
 }  // namespace
 
-OwnedRef GetVolumePathNamesForVolumeName(BorrowedRef guid_path) {
+// ---------------------------------------------------------------------------
+// The volume information outputs as the host receives them
+
+OwnedRef VolumeInformation::Label() const {
+  return UnicodeFromWideBuffer(label, kNameBufferLength);
+}
+
+OwnedRef VolumeInformation::SerialNumber() const {
+  return OwnedRef::StealChecked(PyLong_FromUnsignedLong(serial_number));
+}
+
+OwnedRef VolumeInformation::FilesystemName() const {
+  return EncodeFilesystemName(
+      UnicodeFromWideBuffer(filesystem, kNameBufferLength));
+}
+
+OwnedRef VolumeInformation::ToTuple() const {
+  OwnedRef volume_label = Label();
+  OwnedRef serial = SerialNumber();
+  OwnedRef length =
+      OwnedRef::StealChecked(PyLong_FromUnsignedLong(component_length));
+  OwnedRef flag_bits = OwnedRef::StealChecked(PyLong_FromUnsignedLong(flags));
+  OwnedRef filesystem_name = FilesystemName();
+  return Tuple({volume_label, serial, length, flag_bits, filesystem_name});
+}
+
+// ---------------------------------------------------------------------------
+// The internal entries
+
+OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
   OwnedRef volume_name =
       PyUnicode_CheckExact(guid_path.get())
           ? OwnedRef::NewReference(guid_path)
-          : OwnedRef::Take(PyObject_Unicode(guid_path.get()));
+          : OwnedRef::StealChecked(PyObject_Unicode(guid_path.get()));
   const platform::WideString wide_name = WideFromUnicode(volume_name, "guid_path");
 
   DWORD buffer_length = kFirstPathBufferLength;
@@ -220,7 +210,7 @@ OwnedRef GetVolumePathNamesForVolumeName(BorrowedRef guid_path) {
     const platform::BOOL succeeded = platform::GetVolumePathNamesForVolumeNameW(
         wide_name.c_str(), path_names.get(), buffer_length, &returned_length);
     // Comes first: a failure that reports no length means no mount point.
-    if (returned_length < 2) return OwnedRef::Take(PyList_New(0));
+    if (returned_length < 2) return OwnedRef::StealChecked(PyList_New(0));
     if (succeeded) break;
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
@@ -246,7 +236,7 @@ OwnedRef GetVolumePathNamesForVolumeName(BorrowedRef guid_path) {
                                                         : buffer_length);
 }
 
-OwnedRef GetVolumeInformation(BorrowedRef path) {
+VolumeInformation QueryVolumeInformation(BorrowedRef path) {
   if (path.get() == Py_None) {
     Raise(PyExc_TypeError, "Expected unicode, got None");
   }
@@ -259,10 +249,10 @@ OwnedRef GetVolumeInformation(BorrowedRef path) {
           &information.flags, information.filesystem, kNameBufferLength)) {
     RaiseWindowsError(platform::GetLastError());
   }
-  return information.ToTuple();
+  return information;
 }
 
-OwnedRef GetVolumeInformationByHandle(std::int64_t handle) {
+VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle) {
   // Cut to the width of a handle: the low 32 bits on a 32-bit system.
   const auto file = reinterpret_cast<platform::HANDLE>(
       static_cast<std::intptr_t>(handle));
@@ -273,19 +263,22 @@ OwnedRef GetVolumeInformationByHandle(std::int64_t handle) {
           &information.flags, information.filesystem, kNameBufferLength)) {
     RaiseWindowsError(platform::GetLastError());
   }
-  return information.ToTuple();
+  return information;
 }
 
-PyMethodDef kGetVolumeInformationByHandleMethod = {
-    "GetVolumeInformationByHandle", GetVolumeInformationByHandleEntry, METH_O,
-    kGetVolumeInformationByHandleDoc};
-PyMethodDef kGetVolumeInformationMethod = {
-    "GetVolumeInformation", GetVolumeInformationEntry, METH_O,
-    kGetVolumeInformationDoc};
-PyMethodDef kGetVolumePathNamesForVolumeNameMethod = {
-    "_GetVolumePathNamesForVolumeName", GetVolumePathNamesForVolumeNameEntry,
-    METH_O, kGetVolumePathNamesForVolumeNameDoc};
-PyMethodDef kListVolumeNamesMethod = {"_ListVolumeNames", ListVolumeNamesEntry,
-                                      METH_NOARGS, kListVolumeNamesDoc};
+Callable kGetVolumeInformationByHandle = {
+    "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
+    {{{"handle", Conversion::kNativeInteger}}},
+    GetVolumeInformationByHandle, kGetVolumeInformationByHandleDoc};
+Callable kGetVolumeInformation = {
+    "GetVolumeInformation", CallingStyle::kOneArgument,
+    {{{"path", Conversion::kUnicode}}},
+    GetVolumeInformation, kGetVolumeInformationDoc};
+Callable kGetVolumePathNamesForVolumeName = {
+    "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
+    {{{"guid_path", Conversion::kBasestring}}},
+    GetVolumePathNamesForVolumeName, kGetVolumePathNamesForVolumeNameDoc};
+Callable kListVolumeNames = {"_ListVolumeNames", CallingStyle::kNoArguments,
+                             {}, ListVolumeNames, kListVolumeNamesDoc};
 
 }  // namespace volumes

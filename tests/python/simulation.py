@@ -1,4 +1,5 @@
-"""Test support: simulated machines, their journal, and captured log records."""
+"""Test support: simulated machines, their journal, captured log records, and
+the stand-ins that the module's callers pass (stat results, handles)."""
 
 import json
 import logging
@@ -6,6 +7,42 @@ import os
 import shutil
 import tempfile
 import unittest
+
+
+class Handle(object):
+  """What IsFAT receives as `handle`: an object with a `handle` attribute."""
+
+  def __init__(self, handle):
+    self.handle = handle
+
+
+class Stat(object):
+  """A stat result as FindVolumeID reads it: only st_dev."""
+
+  def __init__(self, st_dev):
+    self.st_dev = st_dev
+
+
+class Rebound(object):
+  """Rebinds (or, with no value, deletes) a module attribute of
+  windows.volumes for the duration of a with block."""
+
+  _MISSING = object()
+
+  def __init__(self, name, value=_MISSING):
+    self.name, self.value = name, value
+
+  def __enter__(self):
+    from windows import volumes
+    self.saved = getattr(volumes, self.name)
+    if self.value is self._MISSING:
+      delattr(volumes, self.name)
+    else:
+      setattr(volumes, self.name, self.value)
+
+  def __exit__(self, *unused):
+    from windows import volumes
+    setattr(volumes, self.name, self.saved)
 
 
 def Volume(guid, paths=(), **fields):

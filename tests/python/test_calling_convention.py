@@ -2,15 +2,10 @@
 
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import Handle, Rebound, SimulatedMachineTestCase, Volume
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
-
-
-class Handle(object):
-  def __init__(self, handle):
-    self.handle = handle
 
 
 class CallingConventionTest(SimulatedMachineTestCase):
@@ -140,14 +135,10 @@ class CallingConventionTest(SimulatedMachineTestCase):
     self.assertRaises(WindowsError, volumes.GetVolumeInformationByHandle, 2 ** 63 - 1)
 
   def testModuleNamesAreLookedUpAtEachUse(self):
-    saved = volumes.LOGGER
-    del volumes.LOGGER
-    try:
-      self.UseMachine([Volume('a'), Volume('a')])
+    self.UseMachine([Volume('a'), Volume('a')])
+    with Rebound('LOGGER'):
       self.assertRaisesMessage(NameError, "name 'LOGGER' is not defined",
                                volumes._ListVolumeNames)
-    finally:
-      volumes.LOGGER = saved
 
 
 if __name__ == '__main__':

@@ -4,20 +4,10 @@ import logging
 import os
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import Handle, Rebound, SimulatedMachineTestCase, Stat, Volume
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
-
-
-class Handle(object):
-  def __init__(self, handle):
-    self.handle = handle
-
-
-class Stat(object):
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
 
 
 class VolumeIDTest(unittest.TestCase):
@@ -120,18 +110,21 @@ class IsFATTest(SimulatedMachineTestCase):
     self.assertEqual(self.Queries(), 2)
 
   def testRebindingTheIDFunction(self):
-    saved = volumes._VolumeIDFromSerialNumber
-    volumes._VolumeIDFromSerialNumber = lambda serial: 'id-%s' % serial
-    try:
+    with Rebound('_VolumeIDFromSerialNumber', lambda serial: 'id-%s' % serial):
       self.assertEqual(volumes.FindVolumeID(Stat(5)), 'id-5')
+      self.assertEqual(volumes.FindVolumeID(os.stat(__file__)),
+                       'id-%d' % os.stat(__file__).st_dev)
       self.assertEqual(VolumeInfoClass().FindVolumeID(Stat(5)), 'id-5')
       self.assertIs(volumes.IsFAT(1, Handle(10)), True)
       self.assertIs(volumes.IsFAT(2, Handle(10)), True)
       self.assertEqual(self.Queries(), 2)
-      volumes._VolumeIDFromSerialNumber = lambda serial: []
+    with Rebound('_VolumeIDFromSerialNumber', lambda serial: []):
       self.assertRaises(TypeError, volumes.IsFAT, 1, Handle(10))
-    finally:
-      volumes._VolumeIDFromSerialNumber = saved
+    with Rebound('_VolumeIDFromSerialNumber'):
+      self.assertRaisesMessage(NameError, "name '_VolumeIDFromSerialNumber' "
+                               "is not defined", volumes.FindVolumeID, Stat(5))
+    # The module's own function again, once the name is bound to it.
+    self.assertEqual(volumes.FindVolumeID(Stat(5)), 'serial:5')
 
 
 if __name__ == '__main__':

@@ -4,16 +4,11 @@ import threading
 import unittest
 
 from common import volume_entry
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import Rebound, SimulatedMachineTestCase, Stat, Volume
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 DeviceType = volume_entry.DeviceType
-
-
-class Stat(object):
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
 
 
 class RecordingLock(object):
@@ -33,20 +28,6 @@ class RecordingLock(object):
     self.exits.append((exception_type, value))
     self.lock.release()
     return self.exit_result
-
-
-class Rebound(object):
-  """Rebinds a module attribute for the duration of a with block."""
-
-  def __init__(self, name, value):
-    self.name, self.value = name, value
-
-  def __enter__(self):
-    self.saved = getattr(volumes, self.name)
-    setattr(volumes, self.name, self.value)
-
-  def __exit__(self, *unused):
-    setattr(volumes, self.name, self.saved)
 
 
 class VolumeInfoTest(SimulatedMachineTestCase):
@@ -222,6 +203,28 @@ class VolumeInfoTest(SimulatedMachineTestCase):
     with Rebound('volume_entry', None):
       self.assertIsNone(self.service._PopulateVolumeTable(marker))
     self.assertEqual(len(self.service._lock.exits), 1)
+
+  def testExitFollowsTheWithStatement(self):
+    class RaisingExit(RecordingLock):
+      def __exit__(self, exception_type, value, traceback):
+        RecordingLock.__exit__(self, exception_type, value, traceback)
+        raise KeyError('from __exit__')
+    self.UseMachine([Volume('c', ['C:\\'], serial=1)])
+    self.service.AllVolumeEntries()
+    marker = self.service._volume_ids
+    # On the way out of a completed rebuild, __exit__'s exception passes.
+    self.service._lock = RaisingExit()
+    self.assertRaises(KeyError, self.service._PopulateVolumeTable, marker)
+    self.assertEqual(self.service._lock.exits, [(None, None)])
+    # In flight, it replaces the rebuild's exception.
+    self.service._lock = RaisingExit()
+    with Rebound('volume_entry', None):
+      self.assertRaises(KeyError, self.service.AllVolumeEntries, True)
+    self.assertIs(self.service._lock.exits[0][0], AttributeError)
+    # A lock without the protocol is never entered.
+    self.service._lock = object()
+    self.assertRaisesMessage(AttributeError, '__exit__',
+                             self.service.AllVolumeEntries, True)
 
   def testFailureWhileLoggingTheNewTableKeepsIt(self):
     class FailingLogger(object):

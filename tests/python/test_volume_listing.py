@@ -2,7 +2,7 @@
 
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import Rebound, SimulatedMachineTestCase, Volume
 from windows import volumes
 
 A, B = Volume('a'), Volume('b')
@@ -59,12 +59,8 @@ class ListVolumeNamesTest(SimulatedMachineTestCase):
 
   def testLoggingFailureStillClosesTheHandle(self):
     self.UseMachine([A, A])
-    saved = volumes.LOGGER
-    volumes.LOGGER = None
-    try:
+    with Rebound('LOGGER', None):
       self.assertRaises(AttributeError, volumes._ListVolumeNames)
-    finally:
-      volumes.LOGGER = saved
     self.assertClosedOnce()
 
   def testNameThatFillsTheBuffer(self):

@@ -1,0 +1,128 @@
+// The calling convention shared by every function and method of the module,
+// driven by one table per callable.
+//
+// A Callable says what a function or method is: its name, its calling style,
+// its parameters with the test or conversion each gets, its body and its
+// docstring.  From it the module makes either a built-in function's method
+// table entry (MethodDef) or a method object (function_type.h); argument
+// handling is never written per function.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+
+#include "windows/refs.h"
+
+namespace volumes {
+
+enum class CallingStyle {
+  kNoArguments,      // f()
+  kOneArgument,      // f(x): exactly one positional argument, never by name
+  kNamedParameters,  // f(a, b=False): by position or by keyword
+};
+
+// What a parameter's value goes through before the body sees it.
+enum class Conversion {
+  kObject,          // taken as it is
+  kUnicode,         // None or exactly unicode, else TypeError
+  kBasestring,      // None, exactly str or exactly unicode, else TypeError
+  kNativeInteger,   // a signed 64-bit integer (ints, longs, __int__, __long__)
+};
+
+inline constexpr int kMaxParameters = 2;
+
+struct Parameter {
+  const char* name = nullptr;
+  Conversion conversion = Conversion::kObject;
+  // Optional parameters default to False, the only default value that the
+  // module has.
+  bool optional = false;
+  // The interned name, made at the first call by keyword.
+  PyObject* interned_name = nullptr;
+};
+
+// A call's arguments as the body receives them, one slot per parameter.
+struct Arguments {
+  BorrowedRef objects[kMaxParameters];
+  std::int64_t integers[kMaxParameters] = {};  // kNativeInteger parameters
+};
+
+using Body = OwnedRef (*)(const Arguments& arguments);
+
+struct Callable {
+  const char* name;
+  CallingStyle style;
+  std::array<Parameter, kMaxParameters> parameters;
+  Body body;
+  const char* doc;  // null: no docstring
+
+  int parameter_count() const;
+  int required_count() const;
+};
+
+// Matches a call's arguments to the callable's parameters, tests or
+// converts each, and runs the body; or raises the convention's TypeError.
+OwnedRef Invoke(Callable& callable, PyObject* args, PyObject* kwargs);
+
+// Tests or converts one argument for `callable.parameters[index]`.
+void Convert(const Callable& callable, int index, PyObject* value,
+             Arguments& arguments);
+
+// A native integer as a signed 64-bit value (ints, longs, and whatever
+// converts through __int__ or __long__).
+std::int64_t NativeInteger(BorrowedRef value);
+
+// The types that the typed parameters accept: None, or exactly one of them
+// (subclasses do not pass).
+bool HasType(BorrowedRef value, Conversion type_test);
+const char* TypeName(Conversion type_test);
+
+// --- Built-in functions ------------------------------------------------------
+
+namespace detail {
+
+template <Callable& callable>
+PyObject* CallWithoutArguments(PyObject*, PyObject*) {
+  return EntryPoint([] { return callable.body(Arguments{}); });
+}
+
+template <Callable& callable>
+PyObject* CallWithOneArgument(PyObject*, PyObject* argument) {
+  return EntryPoint([argument] {
+    Arguments arguments;
+    Convert(callable, 0, argument, arguments);
+    return callable.body(arguments);
+  });
+}
+
+template <Callable& callable>
+PyObject* CallWithParameters(PyObject*, PyObject* args, PyObject* kwargs) {
+  return EntryPoint([args, kwargs] { return Invoke(callable, args, kwargs); });
+}
+
+}  // namespace detail
+
+// The method table entry of a built-in function made from `callable`.  The
+// interpreter's own METH_NOARGS and METH_O checks give the convention's
+// messages for the first two styles.
+template <Callable& callable>
+PyMethodDef MethodDef() {
+  switch (callable.style) {
+    case CallingStyle::kNoArguments:
+      return {callable.name, detail::CallWithoutArguments<callable>,
+              METH_NOARGS, callable.doc};
+    case CallingStyle::kOneArgument:
+      return {callable.name, detail::CallWithOneArgument<callable>, METH_O,
+              callable.doc};
+    case CallingStyle::kNamedParameters:
+      break;
+  }
+  return {callable.name,
+          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+              detail::CallWithParameters<callable>)),
+          METH_VARARGS | METH_KEYWORDS, callable.doc};
+}
+
+}  // namespace volumes
