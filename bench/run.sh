@@ -7,7 +7,7 @@
 #   bench/run.sh --check [FILE]   the verdicts of figures written before
 set -eu
 cd "$(dirname "$0")/.."
-PYTHON2_ROOT="${PYTHON2_ROOT:-/root/.pyenv/versions/2.7.18}"
+PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 python2="$PYTHON2_ROOT/bin/python2.7"
 export PYTHONPATH="$PWD/build/python"
 

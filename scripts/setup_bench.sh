@@ -20,7 +20,7 @@ if [ -n "$missing" ]; then
     install -y -qq $missing >/dev/null
 fi
 
-PYTHON2_ROOT="${PYTHON2_ROOT:-/root/.pyenv/versions/2.7.18}"
+PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 include="$("$PYTHON2_ROOT/bin/python2.7" -c \
   "import sysconfig; print(sysconfig.get_paths()['include'])")"
 out=build/bench
