@@ -16,15 +16,21 @@ matplotlib.use('Agg')
 import matplotlib.pyplot as plt  # noqa: E402
 
 OPERATIONS = [
-    ('volume_id', '_VolumeIDFromSerialNumber', 'floor.noop'),
-    ('find_volume_id', 'FindVolumeID', 'floor.noop'),
+    ('volume_id', '_VolumeIDFromSerialNumber\nfloor: no-op METH_O',
+     'floor.noop'),
+    ('find_volume_id', 'FindVolumeID\nfloor: no-op METH_O', 'floor.noop'),
     ('find_volume_id_method', 'VolumeInfo.FindVolumeID', None),
-    ('is_fat', 'IsFAT hit, by position', 'floor.dict_get_default'),
+    ('is_fat', 'IsFAT hit, by position\nfloor: bound dict.get(k, d)',
+     'floor.dict_get_default'),
     ('is_fat_keyword', 'IsFAT hit, by keyword', None),
-    ('entry_hit', 'GetVolumeEntryForVolumeID hit', 'floor.dict_get'),
-    ('entry_miss', 'GetVolumeEntryForVolumeID miss', 'floor.dict_get_miss'),
-    ('all_entries_10', 'AllVolumeEntries(), 10', 'floor.dict_copy_10'),
-    ('all_entries_1000', 'AllVolumeEntries(), 1,000', 'floor.dict_copy_1000'),
+    ('entry_hit', 'GetVolumeEntryForVolumeID hit\nfloor: bound dict.get(k)',
+     'floor.dict_get'),
+    ('entry_miss', 'GetVolumeEntryForVolumeID miss\nfloor: bound dict.get(k)',
+     'floor.dict_get_miss'),
+    ('all_entries_10', 'AllVolumeEntries(), 10\nfloor: d.copy()',
+     'floor.dict_copy_10'),
+    ('all_entries_1000', 'AllVolumeEntries(), 1,000\nfloor: d.copy()',
+     'floor.dict_copy_1000'),
 ]
 SERIES = [('native', 'module (C++)', '#1f77b4'),
           ('cython', 'Cython 0.29', '#ff7f0e'),
@@ -42,7 +48,7 @@ def main():
   with open(source) as results_file:
     results = json.load(results_file)
   figure, (refresh, calls) = plt.subplots(
-      1, 2, figsize=(15, 6.5), gridspec_kw={'width_ratios': [1, 1.35]})
+      1, 2, figsize=(15, 7), gridspec_kw={'width_ratios': [1, 1.35]})
 
   simulated = results.get('refresh_simulated', [])
   if simulated:
