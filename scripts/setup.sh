@@ -4,20 +4,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake g++ make pkg-config libgtest-dev
-  nlohmann-json3-dev libmount-dev libblkid-dev util-linux mount coreutils
-  dosfstools exfatprogs fuse3 fusefat exfat-fuse"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing" >&2
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
-fi
+scripts/install_packages.sh cmake g++ make pkg-config libgtest-dev \
+  nlohmann-json3-dev libmount-dev libblkid-dev util-linux mount coreutils \
+  dosfstools exfatprogs fuse3 fusefat exfat-fuse
 
 PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 if [ ! -x "$PYTHON2_ROOT/bin/python2.7" ]; then

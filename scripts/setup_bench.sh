@@ -5,20 +5,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cython3 python3-psutil python3-matplotlib gcc util-linux mount"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing" >&2
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  # Another apt-get may hold the lock on a shared machine: wait for it.
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 \
-    install -y -qq $missing >/dev/null
-fi
+scripts/install_packages.sh cython3 python3-psutil python3-matplotlib gcc \
+  util-linux mount
 
 PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
 include="$("$PYTHON2_ROOT/bin/python2.7" -c \
