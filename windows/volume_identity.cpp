@@ -74,7 +74,7 @@ class VolumeIDFunction {
   static bool IsOwn(PyObject* function) {
     return PyCFunction_Check(function) &&
            PyCFunction_GET_FUNCTION(function) ==
-               MethodDef<kVolumeIDFromSerialNumber>().ml_meth;
+               detail::CallWithOneArgument<kVolumeIDFromSerialNumber>;
   }
 
   OwnedRef function_;  // null: the module's own

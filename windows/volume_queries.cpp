@@ -49,9 +49,10 @@ OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
 }
 
 // ---------------------------------------------------------------------------
-// The host entries
+// The host entries.  Their names keep clear of kernel32's, which windows.h
+// turns into macros.
 
-OwnedRef ListVolumeNames(const Arguments&) {
+OwnedRef ListVolumeNamesHostEntry(const Arguments&) {
   // Zeroed, so that a name is never read from memory the system left
   // unwritten.
   WCHAR name_buffer[kNameBufferLength] = {};
@@ -83,15 +84,15 @@ OwnedRef ListVolumeNames(const Arguments&) {
   return volume_names;
 }
 
-OwnedRef GetVolumePathNamesForVolumeName(const Arguments& arguments) {
+OwnedRef GetVolumePathNamesHostEntry(const Arguments& arguments) {
   return QueryVolumePathNames(arguments.objects[0]);
 }
 
-OwnedRef GetVolumeInformation(const Arguments& arguments) {
+OwnedRef GetVolumeInformationHostEntry(const Arguments& arguments) {
   return QueryVolumeInformation(arguments.objects[0]).ToTuple();
 }
 
-OwnedRef GetVolumeInformationByHandle(const Arguments& arguments) {
+OwnedRef GetVolumeInformationByHandleHostEntry(const Arguments& arguments) {
   return QueryVolumeInformationByHandle(arguments.integers[0]).ToTuple();
 }
 
@@ -269,16 +270,16 @@ VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle) {
 Callable kGetVolumeInformationByHandle = {
     "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
     {{{"handle", Conversion::kNativeInteger}}},
-    GetVolumeInformationByHandle, kGetVolumeInformationByHandleDoc};
+    GetVolumeInformationByHandleHostEntry, kGetVolumeInformationByHandleDoc};
 Callable kGetVolumeInformation = {
     "GetVolumeInformation", CallingStyle::kOneArgument,
     {{{"path", Conversion::kUnicode}}},
-    GetVolumeInformation, kGetVolumeInformationDoc};
+    GetVolumeInformationHostEntry, kGetVolumeInformationDoc};
 Callable kGetVolumePathNamesForVolumeName = {
     "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
     {{{"guid_path", Conversion::kBasestring}}},
-    GetVolumePathNamesForVolumeName, kGetVolumePathNamesForVolumeNameDoc};
+    GetVolumePathNamesHostEntry, kGetVolumePathNamesForVolumeNameDoc};
 Callable kListVolumeNames = {"_ListVolumeNames", CallingStyle::kNoArguments,
-                             {}, ListVolumeNames, kListVolumeNamesDoc};
+                             {}, ListVolumeNamesHostEntry, kListVolumeNamesDoc};
 
 }  // namespace volumes
