@@ -348,7 +348,10 @@ def Verdicts(results):
 
 def PrintVerdicts(results):
   print
-  print 'Targets (%s, module %s)' % (results['when'], results['commit'])
+  load = results['machine'].get('load_average', {})
+  print 'Targets (%s, module %s, load average %.1f before, %.1f after)' % (
+      results['when'], results['commit'], load.get('before', -1),
+      load.get('after', -1))
   met = 0
   verdicts = Verdicts(results)
   for row, target, figure, ok in verdicts:
@@ -457,6 +460,7 @@ def main():
 
   import random  # pylint: disable=g-import-not-at-top
   chooser = random.Random(12)
+  load_before = os.getloadavg()
   directory = tempfile.mkdtemp(prefix='volumes-bench-')
   try:
     machines = dict((count, WriteMachine(directory, count))
@@ -498,6 +502,10 @@ def main():
   else:
     results['refresh_real'] = TimeRealRefreshes(
         os.path.abspath(args.tree), args.refresh_rounds, args.quick)
+  # CPU time leaves out the time others ran, not their effect on the caches
+  # and the clock rate: a busy machine shows in every figure of a run alike.
+  results['machine']['load_average'] = {'before': load_before[0],
+                                        'after': os.getloadavg()[0]}
   results['verdicts'] = [
       {'row': row, 'target': target, 'figure': figure, 'met': bool(ok)}
       for row, target, figure, ok in Verdicts(results)]
