@@ -1,8 +1,10 @@
 #!/bin/sh
-# Sets up the machine, builds, and prints this machine's volume table
-# (arguments go to tools/volume_table.py: --json, PATH ...).
+# The main job: builds the module where needed, then prints this machine's
+# volume table.  Arguments go to tools/volume_table.py (see --help); paths
+# and VOLUMES_SIMULATION are taken from where the command is run.
 set -eu
-cd "$(dirname "$0")"
-scripts/setup.sh
-PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
-PYTHONPATH="$PWD/build/python" exec "$PYTHON2_ROOT/bin/python2.7" tools/volume_table.py "$@"
+root=$(cd "$(dirname "$0")" && pwd)
+"$root/scripts/setup-main.sh"
+PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat "$root/scripts/python2-root")}"
+PYTHONPATH="$root/build/python" exec "$PYTHON2_ROOT/bin/python2.7" \
+  "$root/tools/volume_table.py" "$@"

@@ -15,7 +15,7 @@ case " $* " in
   *" --check"*) exec "$python2" bench/run.py "$@" ;;
 esac
 
-scripts/setup.sh
+scripts/setup-main.sh
 scripts/setup_bench.sh
 out=bench/results.json
 previous=""

@@ -1,17 +1,26 @@
 #!/bin/sh
-# Installs what the build and the tests need, where it is missing, and
-# configures and builds the project in build/.  Safe to run again.
-set -eu
-cd "$(dirname "$0")/.."
+# What ./test.sh needs: everything of setup-main.sh, the packages that the
+# tests use, and the whole build, test programs included.  Safe to run again.
+. "$(dirname "$0")/setup-common.sh"
 
-scripts/install_packages.sh cmake g++ make pkg-config libgtest-dev \
-  nlohmann-json3-dev libmount-dev libblkid-dev util-linux mount coreutils \
-  dosfstools exfatprogs fuse3 fusefat exfat-fuse
+# What only the tests use: GoogleTest, and the tools and FUSE drivers that
+# make and mount the filesystems the Linux machine is tested on.
+TEST_PACKAGES="
+  libgtest-dev
+  util-linux
+  mount
+  coreutils
+  dosfstools
+  exfatprogs
+  fuse3
+  fusefat
+  exfat-fuse
+"
 
-PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
-if [ ! -x "$PYTHON2_ROOT/bin/python2.7" ]; then
-  echo "No Python 2.7 at $PYTHON2_ROOT: set PYTHON2_ROOT to its prefix." >&2
-  exit 1
-fi
-cmake -S . -B build -DPYTHON2_ROOT="$PYTHON2_ROOT" >/dev/null
-cmake --build build -j "$(nproc)" >/dev/null
+# The main command's record of its last build stands no longer: this build
+# may be for another Python.
+rm -f build/.module-built
+ensure_packages $MAIN_PACKAGES $TEST_PACKAGES
+ensure_python2
+configure
+build "the module and the tests"

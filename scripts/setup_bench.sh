@@ -2,13 +2,10 @@
 # Installs what the benchmarks need, where it is missing, and builds their
 # helpers into build/bench/: the no-op METH_O floor and the host's plain
 # Python compiled with Cython.  Safe to run again.  The tests never need it.
-set -eu
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/setup-common.sh"
 
-scripts/install_packages.sh cython3 python3-psutil python3-matplotlib gcc \
-  util-linux mount
-
-PYTHON2_ROOT="${PYTHON2_ROOT:-$(cat scripts/python2-root)}"
+ensure_packages cython3 python3-psutil python3-matplotlib gcc util-linux mount
+ensure_python2
 include="$("$PYTHON2_ROOT/bin/python2.7" -c \
   "import sysconfig; print(sysconfig.get_paths()['include'])")"
 out=build/bench
@@ -19,7 +16,8 @@ build_extension() {  # source.c module.so [compiler flags]
   source="$1" module="$2"
   shift 2
   if [ ! -e "$module" ] || [ "$source" -nt "$module" ]; then
-    gcc -O2 -fPIC -shared -fno-strict-aliasing "$@" -I"$include" "$source" \
+    step "building $module (gcc)"
+    quietly gcc -O2 -fPIC -shared -fno-strict-aliasing "$@" -I"$include" "$source" \
       -o "$module"
   fi
 }
@@ -30,8 +28,9 @@ build_extension bench/floor.c "$out/floor.so" -Wall
 # plain Python module for Python 2.
 if [ ! -e "$out/host_equivalent.c" ] ||
    [ bench/host_equivalent.py -nt "$out/host_equivalent.c" ]; then
+  step "compiling bench/host_equivalent.py (cython3 -2)"
   cp bench/host_equivalent.py "$out/host_equivalent.py"
-  cython3 -2 "$out/host_equivalent.py" -o "$out/host_equivalent.c" 2>/dev/null
+  quietly cython3 -2 "$out/host_equivalent.py" -o "$out/host_equivalent.c"
 fi
 # Cython's generated code is not ours to warn about.
 build_extension "$out/host_equivalent.c" "$out/host_equivalent.so" -w

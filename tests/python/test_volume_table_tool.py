@@ -1,9 +1,12 @@
+# -*- coding: utf-8 -*-
 """tools/volume_table.py, run as a user runs it."""
 
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 from simulation import SimulatedMachineTestCase, Volume
@@ -12,55 +15,257 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 TOOL = os.path.join(ROOT, 'tools', 'volume_table.py')
 WORKSTATION = os.path.join(ROOT, 'examples', 'workstation.json')
 
+sys.path.insert(0, os.path.join(ROOT, 'tools'))
+from volume_tool import text  # pylint: disable=g-import-not-at-top
 
-class VolumeTableToolTest(SimulatedMachineTestCase):
 
-  def Run(self, *args):
-    process = subprocess.Popen([sys.executable, TOOL] + list(args),
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = process.communicate()
-    return process.returncode, out, err
+def RunTool(args, cwd=None, command=None, env=None):
+  """(status, stdout, stderr) of the command, with standard output a pipe."""
+  process = subprocess.Popen(
+      (command or [sys.executable, TOOL]) + list(args), cwd=cwd, env=env,
+      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+  out, err = process.communicate()
+  return process.returncode, out, err
 
-  def testWorkstationTable(self):
-    os.environ['VOLUMES_SIMULATION'] = WORKSTATION
-    status, out, err = self.Run()
+
+class ToolTestCase(SimulatedMachineTestCase):
+
+  def Run(self, *args, **kwargs):
+    return RunTool(args, **kwargs)
+
+  def Table(self, *args):
+    status, out, err = self.Run(*args)
     self.assertEqual((status, err), (0, ''))
-    lines = out.splitlines()
-    self.assertEqual(lines[0].split()[:3], ['VOLUME', 'MOUNT', 'POINT'])
-    self.assertEqual([line.split()[1] for line in lines[1:]],
-                     ['C:\\', 'D:\\', 'E:\\', 'F:\\', 'R:\\', 'Z:\\'])
-    self.assertIn('476.0 GiB', lines[1])
+    return out.decode('utf-8').splitlines()
+
+  def Json(self, *args):
+    status, out, err = self.Run('--json', *args)
+    self.assertEqual((status, err), (0, ''))
+    return json.loads(out)['volumes']
+
+
+class WorkstationTableTest(ToolTestCase):
+  """The simulated workstation, as the table shows it."""
+
+  def setUp(self):
+    ToolTestCase.setUp(self)
+    os.environ['VOLUMES_SIMULATION'] = WORKSTATION
+
+  def testDefaultTable(self):
+    lines = self.Table()
+    self.assertEqual(lines[0].split(), [
+        'MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE', 'SIZE', 'USED', 'AVAIL',
+        'USE%', 'VOLUME', 'GUIDPATH'])
+    # Every mount point: E:'s folder mount on a line of its own below it.
+    self.assertEqual([line.split()[0] for line in lines[1:]], [
+        'C:\\', 'D:\\', 'E:\\', 'C:\\mnt\\usb\\', 'F:\\', 'R:\\', 'Z:\\'])
+    self.assertEqual(lines[4].strip(), 'C:\\mnt\\usb\\')
+    self.assertEqual(lines[1].split(), [
+        'C:\\', 'Windows', 'ntfs', 'INTERNAL', '476G', 'serial:3463516347',
+        '\\\\?\\Volume{5d3a1c2e-0000-0000-0000-501f00000000}\\'])
+    # Sizes right-aligned, as df and lsblk align them.
+    size_end = lines[0].index('SIZE') + len('SIZE')
+    self.assertEqual([line[size_end - 4:size_end] for line in lines[1:4]],
+                     ['476G', '4.4G', ' 30G'])
+
+  def testColumnsHeadingsRawAndBytes(self):
+    self.assertEqual(self.Table('-o', 'mountpoint,Size', '-n', '-b')[:2],
+                     ['C:\\   511101108224', 'D:\\     4700372992'])
+    self.assertEqual(self.Table('-o', '+uuid', '-r')[3].split(' '), [
+        'E:\\x5c\\x0aC:\\x5cmnt\\x5cusb\\x5c', 'KINGSTON', 'fat32',
+        'REMOVABLE', '30G', '', '', '', 'serial:1223812934',
+        '\\x5c\\x5c?\\x5cVolume{c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55}\\x5c',
+        'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55'])
+    status, out, err = self.Run('-o', 'LABEL,NAME')
+    self.assertEqual((status, out), (2, ''))
+    self.assertIn('unknown column: NAME', err)
 
   def testJson(self):
-    os.environ['VOLUMES_SIMULATION'] = WORKSTATION
-    status, out, _ = self.Run('--json')
-    entries = json.loads(out)
-    self.assertEqual(status, 0)
+    entries = self.Json()
     self.assertEqual([e['filesystem'] for e in entries],
                      ['ntfs', 'udf', 'fat32', 'exfat', 'fat32', 'ntfs'])
-    self.assertEqual(entries[2]['device_type'], 'REMOVABLE')
-    self.assertEqual(entries[2]['mountpoint'], 'E:\\')
+    usb = entries[2]
+    self.assertEqual(usb, {
+        'volume': 'serial:1223812934', 'mountpoint': 'E:\\',
+        'mountpoints': ['E:\\', 'C:\\mnt\\usb\\'], 'label': 'KINGSTON',
+        'filesystem': 'fat32', 'device_type': 'REMOVABLE',
+        'size': 31440502784, 'used': None, 'avail': None, 'use%': None,
+        'device_file':
+            '\\\\?\\Volume{c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55}\\',
+        'uuid': 'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55',
+        'device_number': 1223812934})
+
+  def testReadableLog(self):
+    status, _, err = self.Run('-v', '-o', 'VOLUME')
+    self.assertEqual(status, 0)
+    lines = err.splitlines()
+    start = lines.index('INFO Got new volume entries: 6')
+    self.assertEqual(
+        lines[start + 1],
+        '  serial:3463516347 mountpoint=C:\\ label="Windows" filesystem=ntfs '
+        'device_type=INTERNAL size=511101108224 device_file=\\\\?\\Volume'
+        '{5d3a1c2e-0000-0000-0000-501f00000000}\\ uuid=5d3a1c2e-0000-0000-'
+        '0000-501f00000000 device_number=3463516347 model=None')
+    self.assertTrue(lines[start + 7].startswith(
+        'INFO Volume information refresh complete in '))
+    self.assertIn('DEBUG Volume \\\\?\\Volume{5d3a1c2e-0000-0000-0000-'
+                  '100000000000}\\ has no mount point. Skipping.', lines)
+
+  def testHelpNamesTheEnvironmentAndTheExitStatuses(self):
+    status, out, _ = self.Run('--help')
+    self.assertEqual(status, 0)
+    for word in ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL',
+                 'exit status', 'MOUNTPOINTS', 'USE%'):
+      self.assertIn(word, out)
+
+
+class NamesTest(ToolTestCase):
+  """Names that would break a row: wide, control and undecodable ones."""
+
+  def testWideLabelAndNewlineStayAlignedOnOneRow(self):
+    self.UseMachine([
+        Volume('a', [u'/mnt/a\nb/'], serial=1, label=u'\u8cc7\u6599',
+               filesystem='NTFS'),
+        Volume('b', [u'/u/'], serial=2, label=u'USB', filesystem='vfat'),
+        Volume('c', [u'/c/'], serial=3, label=u'e\u0301t\u00e9\x1b[2J',
+               filesystem='ext4')])
+    self.assertEqual(self.Table('-o', 'LABEL,FSTYPE,MOUNTPOINT'), [
+        u'LABEL       FSTYPE  MOUNTPOINT',
+        u'e\u0301t\u00e9\\x1b[2J  ext4    /c/',
+        u'\u8cc7\u6599        ntfs    /mnt/a\\x0ab/',
+        u'USB         vfat    /u/'])
+
+  def testUndecodablePathWithJsonAndInTheTable(self):
+    odd = os.path.join(self.directory, 'bad\xffdir')
+    os.mkdir(odd)
+    self.UseMachine([Volume('t', [u'T:\\'], serial=os.stat(odd).st_dev,
+                            label=u'Here')])
+    status, out, err = self.Run('--json', odd)
+    self.assertEqual((status, err), (0, ''))
+    found = json.loads(out)['volumes']
+    self.assertEqual([(e['path'], e['label']) for e in found],
+                     [(self.directory.decode('utf-8') + u'/bad\\xffdir',
+                       u'Here')])
+    lines = self.Table('-o', 'PATH,LABEL', odd)
+    self.assertEqual(lines[1], self.directory + '/bad\\xffdir  Here')
+
+  def testTextHelpers(self):
+    self.assertEqual([text.HumanSize(n) for n in (
+        0, 1023, 1024, 4096, 10 * 1024 - 1, 10 * 1024, 1024 * 1024 - 1,
+        int(9.55 * 2 ** 30), 511101108224, 2 ** 63)], [
+            '0', '1023', '1.0K', '4.0K', '10K', '10K', '1.0M', '9.6G',
+            '476G', '8.0E'])
+    self.assertEqual(text.Safe(u'a b\\\u202e\u3042', raw=True),
+                     u'a\\x20b\\x5c\\xe2\\x80\\xae\u3042')
+    self.assertEqual(text.Safe(u'\u00e9\u3042', encoding='ascii'),
+                     u'\\xc3\\xa9\\xe3\\x81\\x82')
+    self.assertEqual(text.DisplayWidth(u'\u3042e\u0301'), 3)
+
+
+class PathsTest(ToolTestCase):
 
   def testPathsNameTheirVolume(self):
     here = os.stat(TOOL).st_dev
-    self.UseMachine([Volume('t', ['T:\\'], serial=here, label=u'Here')])
+    self.UseMachine([Volume('t', [u'T:\\'], serial=here, label=u'Here')])
     status, out, err = self.Run('--json', TOOL, '/no/such/path')
     self.assertEqual(status, 1)
-    self.assertEqual([(e['path'], e['label']) for e in json.loads(out)],
-                     [(TOOL, 'Here')])
-    self.assertIn('/no/such/path: No such file or directory', err)
+    self.assertEqual([(e['path'], e['label']) for e in
+                      json.loads(out)['volumes']], [(TOOL, 'Here')])
+    self.assertEqual(err, 'volume_table: /no/such/path: No such file or '
+                     'directory\n')
 
-    self.UseMachine([Volume('t', ['T:\\'], serial=here + 1)])
+    self.UseMachine([Volume('t', [u'T:\\'], serial=here + 1)])
     status, out, err = self.Run(TOOL)
     self.assertEqual((status, out), (1, ''))
     self.assertEqual(err, 'volume_table: %s: its volume serial:%d is not in '
                      'the volume table\n' % (TOOL, here))
 
-  def testUnusableMachineFile(self):
-    os.environ['VOLUMES_SIMULATION'] = os.path.join(self.directory, 'none.json')
+  def RelativeCaller(self):
+    """A directory on another device than the repository, or a skip."""
+    shm = '/dev/shm'
+    if not (os.path.isdir(shm) and os.access(shm, os.W_OK) and
+            os.stat(shm).st_dev != os.stat(ROOT).st_dev):
+      self.skipTest('no writable directory off the repository\'s device')
+    caller = tempfile.mkdtemp(prefix='volumes-caller-', dir=shm)
+    self.addCleanup(shutil.rmtree, caller)
+    machine = {'volumes': [
+        Volume('r', [u'/repo/'], serial=os.stat(ROOT).st_dev, label=u'repo'),
+        Volume('c', [u'/caller/'], serial=os.stat(caller).st_dev,
+               label=u'caller')]}
+    with open(os.path.join(caller, 'machine.json'), 'w') as out:
+      json.dump(machine, out)
+    os.environ['VOLUMES_SIMULATION'] = 'machine.json'
+    return caller
+
+  def testRelativePathAndMachineFileFromAnotherDirectory(self):
+    caller = self.RelativeCaller()
+    status, out, err = self.Run('-o', 'PATH,LABEL', '-n', '.', cwd=caller)
+    self.assertEqual((status, out, err), (0, '.  caller\n', ''))
+
+  def testRunShDoesNotLeaveTheCallersDirectory(self):
+    caller = self.RelativeCaller()
+    # run.sh beside a stand-in for the setup, so that the test never builds.
+    checkout = tempfile.mkdtemp(prefix='volumes-checkout-')
+    self.addCleanup(shutil.rmtree, checkout)
+    shutil.copy(os.path.join(ROOT, 'run.sh'), checkout)
+    os.mkdir(os.path.join(checkout, 'scripts'))
+    with open(os.path.join(checkout, 'scripts', 'setup-main.sh'), 'w') as out:
+      out.write('#!/bin/sh\n')
+    os.chmod(os.path.join(checkout, 'scripts', 'setup-main.sh'), 0o755)
+    os.symlink(os.path.join(ROOT, 'tools'), os.path.join(checkout, 'tools'))
+    os.symlink(BuildTree(), os.path.join(checkout, 'build'))
+    status, out, err = self.Run(
+        '-o', 'PATH,LABEL', '-n', '.', cwd=caller,
+        command=[os.path.join(checkout, 'run.sh')],
+        env=dict(os.environ, PYTHON2_ROOT=sys.prefix))
+    self.assertEqual((status, out, err), (0, '.  caller\n', ''))
+
+
+def BuildTree():
+  """build/, where the module under test was built."""
+  import windows  # pylint: disable=g-import-not-at-top
+  return os.path.dirname(os.path.dirname(os.path.dirname(
+      os.path.abspath(windows.__file__))))
+
+
+class UnusableMachineFileTest(ToolTestCase):
+
+  def testProblemSaidOnceInTheCommandsWords(self):
+    self.UseMachine([Volume('a', serial=-1), Volume('b')])
+    status, out, err = self.Run()
+    self.assertEqual((status, out), (2, ''))
+    self.assertEqual(err, 'volume_table: VOLUMES_SIMULATION=%s: volumes[0]'
+                     '.serial: must be an integer from 0 to 4294967295\n'
+                     % self.machine_file)
+
+  def testMissingFileAndDirectory(self):
+    os.environ['VOLUMES_SIMULATION'] = os.path.join(self.directory, 'none')
     status, _, err = self.Run()
     self.assertEqual(status, 2)
-    self.assertIn('cannot list the volumes: [Error 1610]', err)
+    self.assertEqual(err.count('\n'), 1)
+    self.assertIn('VOLUMES_SIMULATION=%s/none: ' % self.directory, err)
+    self.assertNotIn('corrupt', err)
+    os.environ['VOLUMES_SIMULATION'] = self.directory
+    self.assertEqual(self.Run(), (2, '', (
+        'volume_table: VOLUMES_SIMULATION=%s is a directory, not a machine '
+        'file\n' % self.directory)))
+
+  def testOtherListingFailuresKeepWindowsWords(self):
+    self.UseMachine([Volume('a')], find_first_error=5)
+    self.assertEqual(self.Run(), (2, '', 'volume_table: cannot list the '
+                                  'volumes: [Error 5] Access is denied\n'))
+
+
+@unittest.skipUnless(sys.platform.startswith('linux'), 'statvfs of Linux')
+class RealMachineSpaceTest(ToolTestCase):
+
+  def testUsedAndAvailableBesideTheSize(self):
+    os.environ.pop('VOLUMES_SIMULATION', None)
+    (root,) = self.Json('/')
+    self.assertEqual(root['mountpoint'], '/')
+    self.assertTrue(0 < root['used'] + root['avail'] <= root['size'])
+    self.assertEqual(root['use%'], -(-root['used'] * 100 //
+                                     (root['used'] + root['avail'])))
 
 
 if __name__ == '__main__':

@@ -1,0 +1,1 @@
+"""The parts of tools/volume_table.py: text, disk space, log and capture."""

@@ -1,0 +1,140 @@
+"""The machine that the module sees, written as a simulated-machine file, so
+that a test can reproduce a user's machine from one command run on it.
+
+Names, mount points, labels, serial numbers, limits, flags and filesystems
+come from the module's own functions.  Drive types and sizes come from
+kernel32 on Windows, and elsewhere from the volume table, whose entries keep
+them (a volume that the table lacks gets an unknown drive type).  A call
+that fails is captured as the failure that the format describes, so that
+the file, read back through VOLUMES_SIMULATION, gives the same table.
+"""
+
+import collections
+import json
+import os
+import sys
+import tempfile
+
+from volume_tool import disk_space
+from volume_tool import text
+
+# GetDriveTypeW's codes of the table's device types.  The table has one type
+# for removable media and CD-ROM drives; an optical format tells the latter.
+_DRIVE_TYPES = {'UNKNOWN': 0, 'REMOVABLE': 2, 'INTERNAL': 3, 'NETWORK': 4,
+                'RAM': 6}
+_DRIVE_UNKNOWN = 0
+_DRIVE_REMOVABLE = 2
+_DRIVE_CDROM = 5
+_OPTICAL_FILESYSTEMS = frozenset(('iso9660', 'udf'))
+
+
+def CaptureMachine(volumes, table, simulated):
+  """The machine file's object, one volume object per name that `volumes`
+  lists, the volumes without a mount point included.  `table` is the
+  service's volume table; `simulated` says whether the module answers from
+  a machine file, which kernel32 and statvfs know nothing of."""
+  entries = dict((entry.device_file, entry) for entry in table.values())
+  use_kernel32 = sys.platform == 'win32' and not simulated
+  machine_volumes = []
+  for name in volumes._ListVolumeNames():
+    volume = collections.OrderedDict([('name', name)])
+    fail = collections.OrderedDict()
+    try:
+      volume['paths'] = [text.Text(path) for path in
+                         volumes._GetVolumePathNamesForVolumeName(name) or ()]
+    except WindowsError as error:
+      # The module raises only where the failed call reported a length of
+      # two or more (less reads as no mount point); two raises again.
+      volume['paths'] = []
+      fail['paths'] = collections.OrderedDict(
+          [('code', error.winerror or 0), ('returned_length', 2)])
+    try:
+      label, serial, max_component_length, flags, filesystem = (
+          volumes.GetVolumeInformation(name))
+    except WindowsError as error:
+      fail['info'] = error.winerror or 0
+    else:
+      volume['label'] = text.Text(label)
+      volume['serial'] = serial
+      volume['max_component_length'] = max_component_length
+      volume['flags'] = flags
+      volume['filesystem'] = _FilesystemName(filesystem)
+    if use_kernel32:
+      _AskKernel32(name, volume, fail)
+    else:
+      _AskTable(entries.get(name), volume, simulated)
+    if fail:
+      volume['fail'] = fail
+    machine_volumes.append(volume)
+  return collections.OrderedDict([('volumes', machine_volumes)])
+
+
+def _FilesystemName(filesystem):
+  if isinstance(filesystem, unicode):
+    return filesystem
+  if sys.platform == 'win32':
+    return filesystem.decode('mbcs')
+  return text.Text(filesystem)
+
+
+def _AskKernel32(name, volume, fail):
+  import ctypes
+  kernel32 = disk_space.Kernel32()
+  kernel32.GetDriveTypeW.restype = ctypes.c_uint
+  volume['drive_type'] = kernel32.GetDriveTypeW(ctypes.c_wchar_p(name))
+  capacity = disk_space.Kernel32Capacity(name)
+  if isinstance(capacity, Exception):
+    volume['total_bytes'] = 0
+    fail['capacity'] = capacity.winerror
+  else:
+    volume['total_bytes'] = capacity[0]
+
+
+def _AskTable(entry, volume, simulated):
+  if entry is not None:
+    drive_type = _DRIVE_TYPES.get(
+        getattr(entry.device_type, 'name', None), _DRIVE_UNKNOWN)
+    if (drive_type == _DRIVE_REMOVABLE and
+        text.Text(entry.filesystem).lower() in _OPTICAL_FILESYSTEMS):
+      drive_type = _DRIVE_CDROM
+    volume['drive_type'] = drive_type
+    volume['total_bytes'] = entry.size
+    return
+  # Left out of the table (its volume information failed, say): the size is
+  # the mount point's, which only the real machine has.
+  volume['drive_type'] = _DRIVE_UNKNOWN
+  space = None
+  if not simulated and volume['paths']:
+    space = disk_space.DiskSpace(volume['paths'][0])
+  volume['total_bytes'] = space[0] if space else 0
+
+
+def MachineFileBytes(machine):
+  """The machine file's UTF-8 JSON: two-space indents, one key a line."""
+  data = json.dumps(machine, indent=2, separators=(',', ': '),
+                    ensure_ascii=False) + u'\n'
+  return data.encode('utf-8') if isinstance(data, unicode) else data
+
+
+def WriteMachineFile(path, data):
+  """Writes `data` to `path` ('-': standard output) as a new file renamed
+  over the old one, as the simulation wants its files replaced."""
+  if path == '-':
+    sys.stdout.write(data)
+    sys.stdout.flush()
+    return
+  directory = os.path.dirname(os.path.abspath(path))
+  handle, staging = tempfile.mkstemp(prefix='.capture-', dir=directory)
+  try:
+    with os.fdopen(handle, 'wb') as out:
+      out.write(data)
+    umask = os.umask(0)
+    os.umask(umask)
+    os.chmod(staging, 0o666 & ~umask)
+    if sys.platform == 'win32' and os.path.exists(path):
+      os.remove(path)  # Windows renames over nothing
+    os.rename(staging, path)
+  except BaseException:
+    if os.path.exists(staging):
+      os.remove(staging)
+    raise

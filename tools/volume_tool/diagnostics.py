@@ -1,0 +1,111 @@
+"""What the command says on standard error besides its own errors: the
+platform layer's messages, once each and in the command's words, and the
+module's log, readable."""
+
+import logging
+import os
+import sys
+import traceback
+
+from volume_tool import text
+
+PLATFORM_PREFIX = 'volume simulation: '
+TABLE_MESSAGE = 'Got new volume entries: %r'
+
+
+class PlatformMessages(object):
+  """Keeps what the platform layer writes to standard error while the block
+  runs: a broken machine file makes it write one line per volume call, and
+  the command says the problem once instead.
+
+  The platform writes to file descriptor 2 itself, so the descriptor, not
+  sys.stderr, is pointed at a temporary file for the duration.  Only the
+  simulated machine writes there: for the real one, `active` is False and
+  the block runs as it is.
+  """
+
+  def __init__(self, active=True):
+    self.active = active
+    self.lines = []
+
+  def __enter__(self):
+    if not self.active:
+      return self
+    import tempfile  # pylint: disable=g-import-not-at-top
+    sys.stderr.flush()
+    self._saved = os.dup(2)
+    self._file = tempfile.TemporaryFile()
+    os.dup2(self._file.fileno(), 2)
+    return self
+
+  def __exit__(self, exception_type, unused_value, unused_traceback):
+    if not self.active:
+      return False
+    sys.stderr.flush()
+    os.dup2(self._saved, 2)
+    os.close(self._saved)
+    self._file.seek(0)
+    for line in self._file.read().splitlines():
+      if line not in self.lines:
+        self.lines.append(line)
+    self._file.close()
+    if exception_type is not None:
+      # Nobody will report them: the command is failing on its way out.
+      sys.stderr.write(''.join(line + '\n' for line in self.lines))
+    return False
+
+  def Report(self, out, prefix):
+    """Writes each kept line once, the platform's in the command's words;
+    returns whether the simulation file was found unusable."""
+    machine_file = os.environ.get('VOLUMES_SIMULATION', '')
+    file_prefix = '%s%s: ' % (PLATFORM_PREFIX, machine_file)
+    unusable = False
+    for line in self.lines:
+      if machine_file and line.startswith(file_prefix):
+        unusable = True
+        line = '%s: VOLUMES_SIMULATION=%s: %s' % (
+            prefix, machine_file, line[len(file_prefix):])
+      elif line.startswith(PLATFORM_PREFIX):
+        line = '%s: %s' % (prefix, line[len(PLATFORM_PREFIX):])
+      out.write(line + '\n')
+    return unusable
+
+
+def _EntryLine(entry):
+  device_type = getattr(entry.device_type, 'name', entry.device_type)
+  return u'  %s mountpoint=%s label="%s" filesystem=%s device_type=%s ' \
+         u'size=%s device_file=%s uuid=%s device_number=%s model=%s' % tuple(
+             u'None' if value is None else text.Text(value) for value in (
+                 entry.volume, entry.mountpoint, entry.label,
+                 entry.filesystem, device_type, entry.size,
+                 entry.device_file, entry.uuid, entry.device_number,
+                 entry.model))
+
+
+class ReadableFormatter(logging.Formatter):
+  """One line per record, the level first; the new table one volume per
+  line instead of one repr of the whole dict; an exception as its last line
+  rather than a traceback of the C call."""
+
+  def __init__(self, encoding):
+    logging.Formatter.__init__(self)
+    self.encoding = encoding
+
+  def format(self, record):
+    lines = []
+    table = record.args
+    if isinstance(table, tuple) and len(table) == 1:
+      table = table[0]
+    if record.msg == TABLE_MESSAGE and isinstance(table, dict):
+      lines.append(u'Got new volume entries: %d' % len(table))
+      lines.extend(_EntryLine(entry) for entry in sorted(
+          table.values(), key=lambda entry: text.Text(entry.mountpoint)))
+    else:
+      message = text.Text(record.getMessage())
+      if record.exc_info and record.exc_info[0]:
+        message += u' (%s)' % text.Text(traceback.format_exception_only(
+            *record.exc_info[:2])[-1].strip())
+      lines.append(message)
+    lines[0] = u'%s %s' % (record.levelname, lines[0])
+    return u'\n'.join(text.Safe(line, self.encoding)
+                      for line in lines).encode(self.encoding)
