@@ -53,27 +53,29 @@ def Summary(values):
   }
 
 
-def MakeLoop(statement, names, repeat=REPEAT):
+def MakeLoop(statement, names, global_values=None, repeat=REPEAT):
   """A function run(n, *values) that executes `statement` n * repeat times,
-  the statement reading `names` as local variables bound to `values`."""
+  the statement reading `names` as local variables bound to `values`, and
+  the names of `global_values` as the globals of the function's module."""
   lines = ['def run(_n, _repeat, %s):' % ', '.join(names) if names else
            'def run(_n, _repeat):',
            '  for _ in _repeat(None, _n):']
   lines += ['    ' + statement] * repeat
-  namespace = {}
+  namespace = dict(global_values or {})
   exec compile('\n'.join(lines) + '\n', '<loop %s>' % statement, 'exec') in namespace
   return namespace['run']
 
 
 class Case(object):
-  """One statement to time, with the values of the names it reads."""
+  """One statement to time, with the values of the names it reads: `values`
+  as local variables, `global_values` as module globals."""
 
-  def __init__(self, key, statement, **values):
+  def __init__(self, key, statement, global_values=None, **values):
     self.key = key
     self.statement = statement
     self.names = sorted(values)
     self.values = [values[name] for name in self.names]
-    self.run = MakeLoop(statement, self.names)
+    self.run = MakeLoop(statement, self.names, global_values)
     self.iterations = 1
 
   def Time(self, iterations):
