@@ -22,7 +22,14 @@ inline DWORD Win32ErrorFromErrno(int error, bool is_directory = false) {
     case EOPNOTSUPP: return kErrorNotSupported;
     case ENODEV:
     case ENXIO:
-    case ENOMEDIUM: return kErrorNotReady;
+    case ENOMEDIUM:
+    // A FUSE daemon that died ("Transport endpoint is not connected"), an
+    // NFS server that went away or forgot the file.
+    case ENOTCONN:
+    case ESTALE:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETUNREACH: return kErrorNotReady;
     case ETIMEDOUT: return kErrorSemTimeout;
     case EIO: return kErrorIoDevice;
     case EOVERFLOW: return kErrorArithmeticOverflow;

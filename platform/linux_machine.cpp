@@ -13,9 +13,18 @@
 //   root paths        a GUID path or a mount point, ending in a backslash;
 //                     handles are file descriptors
 //
-// A table is kept until the kernel reports a change of /proc/self/mountinfo.
+// A table is kept until libmount's monitor reports a change of the kernel's
+// mount table.  Building it asks nothing of a network or FUSE filesystem
+// (of mounted filesystems, btrfs alone is asked, for its subvolumes' device
+// numbers); only a call about one volume opens that volume's mount point,
+// so a hung FUSE daemon or NFS server stalls the calls about its own volume
+// and no others.
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <memory>
@@ -26,6 +35,7 @@
 #include "platform/backend.h"
 #include "platform/enumeration_table.h"
 #include "platform/linux_errors.h"
+#include "platform/linux_machine.h"
 #include "platform/mount_table.h"
 #include "platform/wide_string.h"
 
@@ -37,26 +47,76 @@ using linux_mounts::MountTable;
 
 // --- Answers --------------------------------------------------------------
 
-const LinuxVolume* FindByName(const MountTable& table, WideStringView name) {
-  const WideStringView wanted = WithoutTrailingBackslash(name);
-  for (const LinuxVolume& volume : table.volumes) {
-    if (WithoutTrailingBackslash(volume.name) == wanted) return &volume;
-  }
-  return nullptr;
-}
-
 // A root path: a volume GUID path or a mount point.
 const LinuxVolume* FindByRoot(const MountTable& table, WideStringView root) {
-  if (const LinuxVolume* volume = FindByName(table, root)) return volume;
-  std::optional<std::string> path = PathBytesFromWide(WithoutTrailingBackslash(root));
-  if (!path || path->empty()) return nullptr;
-  if (path->back() != '/') *path += '/';
-  for (const LinuxVolume& volume : table.volumes) {
-    for (const std::string& mount_point : volume.mount_points) {
-      if (mount_point == *path) return &volume;
-    }
+  if (const LinuxVolume* volume = table.FindByName(root)) return volume;
+  const std::optional<std::string> path =
+      PathBytesFromWide(WithoutTrailingBackslash(root));
+  return path ? table.FindByMountPoint(*path) : nullptr;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) {
+    Reset(other.release());
+    return *this;
   }
-  return nullptr;
+  ~FileDescriptor() { Reset(-1); }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  void Reset(int fd) {
+    if (fd_ >= 0) {
+      const int saved = errno;
+      ::close(fd_);
+      errno = saved;
+    }
+    fd_ = fd;
+  }
+  int fd_;
+};
+
+// Opens a path for fstatvfs() whatever its length: a path that
+// does not fit PATH_MAX is walked a piece at a time, each piece opened
+// relative to the one before, so that every mount the table shows can be
+// asked about.  Fails with errno set.
+FileDescriptor OpenPath(const std::string& path) {
+  constexpr int kFlags = O_PATH | O_CLOEXEC;
+  if (path.size() < PATH_MAX) return FileDescriptor(::open(path.c_str(), kFlags));
+  FileDescriptor directory;
+  std::size_t start = 0;
+  while (path.size() - start >= PATH_MAX) {
+    const std::size_t cut = path.rfind('/', start + PATH_MAX - 2);
+    if (cut == std::string::npos || cut < start) {
+      errno = ENAMETOOLONG;  // a single name longer than any can be
+      return FileDescriptor();
+    }
+    const std::string piece =
+        start == 0 && cut == 0 ? "/" : path.substr(start, cut - start);
+    if (!piece.empty()) {
+      FileDescriptor next(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
+                                   piece.c_str(), kFlags | O_DIRECTORY));
+      if (next.get() < 0) return next;
+      directory = std::move(next);
+    }
+    start = cut + 1;
+  }
+  const std::string rest = start < path.size() ? path.substr(start) : ".";
+  return FileDescriptor(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
+                                 rest.c_str(), kFlags));
+}
+
+// statvfs() of a path of any length; false with errno set.
+bool StatFilesystem(const std::string& path, struct statvfs& status) {
+  const FileDescriptor file = OpenPath(path);
+  return file.get() >= 0 && ::fstatvfs(file.get(), &status) == 0;
 }
 
 DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
@@ -70,19 +130,26 @@ DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
   return flags;
 }
 
-BOOL WriteVolumeInformation(const LinuxVolume& volume,
+// `device` is the st_dev of the files asked about: the volume's own, or, for
+// a file in a btrfs subvolume or an overlay that has one of its own, the
+// file's.
+BOOL WriteVolumeInformation(const LinuxVolume& volume, dev_t device,
                             const struct statvfs& status,
                             const VolumeInformationOutputs& outputs) {
-  if (static_cast<std::uint64_t>(volume.device) > 0xFFFFFFFFu) {
+  if (static_cast<std::uint64_t>(device) > 0xFFFFFFFFu) {
     return FailWith(kErrorArithmeticOverflow);
   }
-  return outputs.Write(volume.label, static_cast<DWORD>(volume.device),
+  return outputs.Write(volume.label, static_cast<DWORD>(device),
                        static_cast<DWORD>(status.f_namemax),
                        FileSystemFlags(volume, status), volume.filesystem);
 }
 
 class LinuxMachine final : public Backend {
  public:
+  // An empty path: this process's own mount table, watched for changes.
+  explicit LinuxMachine(std::string mountinfo_path = std::string())
+      : mountinfo_path_(std::move(mountinfo_path)) {}
+
   HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) override {
     return enumerations_.FindFirstVolumeW(CurrentTable(), name, length);
   }
@@ -105,37 +172,43 @@ class LinuxMachine final : public Backend {
     const LinuxVolume* volume = FindByRoot(*table, root_path);
     if (volume == nullptr) return FailWith(NotARootError(root_path));
     struct statvfs status;
-    if (::statvfs(volume->mount_points.front().c_str(), &status) != 0) {
-      return FailWith(Win32ErrorFromErrno(errno));
+    if (!StatFilesystem(volume->mount_points.front(), status)) {
+      return FailWith(Win32ErrorFromErrno(errno, /*is_directory=*/true));
     }
-    return WriteVolumeInformation(*volume, status, outputs);
+    return WriteVolumeInformation(*volume, volume->device, status, outputs);
   }
 
   BOOL GetVolumeInformationByHandleW(
       HANDLE file, const VolumeInformationOutputs& outputs) override {
     const auto value = reinterpret_cast<std::intptr_t>(file);
-    struct stat file_status;
+    if (value < 0 || value > INT32_MAX) return FailWith(kErrorInvalidHandle);
+    const int fd = static_cast<int>(value);
+    struct statx file_status;
     struct statvfs status;
-    if (value < 0 || value > INT32_MAX ||
-        ::fstat(static_cast<int>(value), &file_status) != 0 ||
-        ::fstatvfs(static_cast<int>(value), &status) != 0) {
-      return FailWith(kErrorInvalidHandle);
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID,
+                &file_status) != 0 ||
+        ::fstatvfs(fd, &status) != 0) {
+      return FailWith(Win32ErrorFromErrno(errno));
     }
+    const dev_t device = makedev(file_status.stx_dev_major, file_status.stx_dev_minor);
     const auto table = CurrentTable();
-    for (const LinuxVolume& volume : table->volumes) {
-      if (volume.device == file_status.st_dev) {
-        return WriteVolumeInformation(volume, status, outputs);
-      }
+    const LinuxVolume* volume = table->FindByDevice(device);
+    // A file whose device number is no mount's (in a btrfs subvolume that
+    // is not mounted on its own, in some overlays) belongs to the mount
+    // that holds it.
+    if (volume == nullptr && (file_status.stx_mask & STATX_MNT_ID) != 0) {
+      volume = table->FindByMountId(file_status.stx_mnt_id);
     }
     // An open pipe, socket or file of a pseudo filesystem: no volume.
-    return FailWith(kErrorInvalidFunction);
+    if (volume == nullptr) return FailWith(kErrorInvalidFunction);
+    return WriteVolumeInformation(*volume, device, status, outputs);
   }
 
   BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* volume_name,
                                         WCHAR* path_names, DWORD length,
                                         DWORD* returned_length) override {
     const auto table = CurrentTable();
-    const LinuxVolume* volume = FindByName(*table, WideView(volume_name));
+    const LinuxVolume* volume = table->FindByName(WideView(volume_name));
     if (volume == nullptr) return FailWith(kErrorFileNotFound);
     WideString list;
     for (const std::string& mount_point : volume->mount_points) {
@@ -161,7 +234,7 @@ class LinuxMachine final : public Backend {
     const WideStringView path = WithoutTrailingBackslash(WideView(directory));
     std::optional<std::string> directory_path;
     const auto table = CurrentTable();
-    if (const LinuxVolume* volume = FindByName(*table, path)) {
+    if (const LinuxVolume* volume = table->FindByName(path)) {
       directory_path = volume->mount_points.front();
     } else {
       directory_path = PathBytesFromWide(path);
@@ -170,7 +243,7 @@ class LinuxMachine final : public Backend {
       return FailWith(kErrorInvalidName);
     }
     struct statvfs status;
-    if (::statvfs(directory_path->c_str(), &status) != 0) {
+    if (!StatFilesystem(*directory_path, status)) {
       return FailWith(Win32ErrorFromErrno(errno, /*is_directory=*/true));
     }
     const ULONGLONG unit = status.f_frsize != 0 ? status.f_frsize : status.f_bsize;
@@ -183,11 +256,13 @@ class LinuxMachine final : public Backend {
  private:
   std::shared_ptr<const MountTable> CurrentTable() {
     std::lock_guard<std::mutex> lock(table_mutex_);
-    if (!table_ || mountinfo_.MayHaveChanged()) {
-      std::string text = mountinfo_.Read();
-      if (!table_ || table_->mountinfo != text) {
-        table_ = linux_mounts::ParseMountTable(std::move(text));
-      }
+    if (!mountinfo_path_.empty()) {
+      return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
+    }
+    // The monitor is asked before the table is read, so a change made
+    // while reading is reported at the next call.
+    if (monitor_.Changed() || !table_) {
+      table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
     }
     return table_;
   }
@@ -197,15 +272,15 @@ class LinuxMachine final : public Backend {
   static DWORD NotARootError(WideStringView root) {
     const std::optional<std::string> path =
         PathBytesFromWide(WithoutTrailingBackslash(root));
-    struct stat status;
-    if (path && !path->empty() && ::stat(path->c_str(), &status) == 0) {
+    if (path && !path->empty() && OpenPath(*path).get() >= 0) {
       return kErrorDirNotRoot;
     }
     return kErrorPathNotFound;
   }
 
+  const std::string mountinfo_path_;
   std::mutex table_mutex_;
-  linux_mounts::MountinfoFile mountinfo_;
+  linux_mounts::MountTableMonitor monitor_;
   std::shared_ptr<const MountTable> table_;
   EnumerationTable<MountTable> enumerations_;
 };
@@ -215,6 +290,10 @@ class LinuxMachine final : public Backend {
 Backend& NativeBackend() {
   static LinuxMachine machine;
   return machine;
+}
+
+std::unique_ptr<Backend> MakeLinuxMachine(std::string mountinfo_path) {
+  return std::make_unique<LinuxMachine>(std::move(mountinfo_path));
 }
 
 }  // namespace platform

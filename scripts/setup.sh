@@ -4,7 +4,8 @@
 . "$(dirname "$0")/setup-common.sh"
 
 # What only the tests use: GoogleTest, and the tools and FUSE drivers that
-# make and mount the filesystems the Linux machine is tested on.
+# make and mount the filesystems the Linux machine is tested on (FAT, exFAT,
+# ext4 with a label and UUID, btrfs with subvolumes).
 TEST_PACKAGES="
   libgtest-dev
   util-linux
@@ -15,6 +16,8 @@ TEST_PACKAGES="
   fuse3
   fusefat
   exfat-fuse
+  btrfs-progs
+  e2fsprogs
 "
 
 # The main command's record of its last build stands no longer: this build
