@@ -74,7 +74,7 @@ def main():
   refresh.set_ylabel('CPU time per volume (microseconds)')
   refresh.set_title('Full refresh, per volume (flat = linear)')
   refresh.grid(True, which='both', alpha=0.3)
-  refresh.legend(loc='upper left', fontsize=9)
+  refresh.legend(loc='lower right', fontsize=9)
 
   figures = results['calls']
   height = 0.2
