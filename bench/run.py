@@ -9,7 +9,8 @@ bench/run.sh builds the module and the benchmark's helpers first, then runs
 this file with the module's Python 2.7 and draws the plot.  It prints a
 table, writes every figure to FILE (bench/results.json), and ends with each
 target of the table below as met or missed.  --check prints that verdict
-for a FILE written before, without measuring.
+for a FILE written before, without measuring, and exits 1 when a target
+is missed.
 
 Every ratio comes from this one run: the per-call costs are timed in the
 same interleaved rounds, the refreshes of every size in the same rounds, and
@@ -407,6 +408,7 @@ def PrintVerdicts(results):
     print '  %-6s %-34s %-44s %s' % ('met' if ok else 'MISSED', row, target,
                                      figure)
   print '  %d of %d met' % (met, len(verdicts))
+  return met == len(verdicts)
 
 
 def PrintTable(results):
@@ -506,8 +508,7 @@ def main():
     with open(args.check or args.out) as result_file:
       results = json.load(result_file)
     PrintTable(results)
-    PrintVerdicts(results)
-    return
+    sys.exit(0 if PrintVerdicts(results) else 1)
   if args.quick:
     args.rounds, args.refresh_rounds = 7, 3
   sys.path.insert(0, os.path.abspath(args.tree))
