@@ -41,7 +41,6 @@ SIMULATED_SIZES = (10, 100, 1000, 10000)
 # The key suffix of the bare form of a statement: the callable in a local
 # variable, so that the figure is the call alone.
 BARE = '@bare'
-REAL_MOUNTS = (100, 1000, 3000)
 
 # (row, key of the module's figure, [(what, key compared, kind, bound)]):
 # kind 'faster' is compared / module >= bound, 'floor' module / compared
