@@ -124,7 +124,12 @@ const WinwrapCApi c_api = {RaiseWindowsError};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void init_winwrap() {
+// PyMODINIT_FUNC exports the init function from a Windows DLL; elsewhere
+// the build hides every symbol unless told.
+#ifndef _WIN32
+#pragma GCC visibility push(default)
+#endif
+PyMODINIT_FUNC init_winwrap() {
   PyObject* module = Py_InitModule3("_winwrap", methods,
                                     "Native part of windows.winwrap.");
   if (module == nullptr) return;
@@ -132,3 +137,6 @@ extern "C" __attribute__((visibility("default"))) void init_winwrap() {
                                     WINWRAP_CAPSULE_NAME, nullptr);
   if (capsule != nullptr) PyModule_AddObject(module, "_C_API", capsule);
 }
+#ifndef _WIN32
+#pragma GCC visibility pop
+#endif

@@ -1,21 +1,23 @@
 // Routes every kernel32 call to the machine that answers it at that moment.
 #include "platform/kernel32.h"
 
-#include <cstdlib>
+#include <string>
 
 #include "platform/backend.h"
 #include "platform/simulated_machine.h"
+#include "platform/system_access.h"
 
 namespace platform {
 namespace {
 
 // The simulation switch is read at every call, so that a test may move the
-// process to another machine between two calls.
+// process to another machine between two calls.  On Windows it is read from
+// the process's environment, where the host's own C runtime changes it.
 template <class Call>
 auto Dispatch(Call&& call) {
-  const char* file = std::getenv("VOLUMES_SIMULATION");
-  if (file != nullptr && *file != '\0') {
-    simulation::SimulatedMachine machine(file);
+  const std::string file = EnvironmentValue("VOLUMES_SIMULATION");
+  if (!file.empty()) {
+    simulation::SimulatedMachine machine(file.c_str());
     return call(static_cast<Backend&>(machine));
   }
   return call(NativeBackend());

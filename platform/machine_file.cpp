@@ -1,6 +1,9 @@
 #include "platform/machine_file.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +13,8 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "platform/system_access.h"
 
 namespace platform::simulation {
 namespace {
@@ -193,12 +198,43 @@ struct FileIdentity {
 };
 
 #ifdef _WIN32
-using StatBuffer = struct _stat64;
+// _fstat64 gives no device or inode on Windows, and the modification time
+// in seconds only: the file's identity is the volume serial number, the
+// file index and the last write time to 100 ns.
+using StatBuffer = BY_HANDLE_FILE_INFORMATION;
 int StatPath(const char* path, StatBuffer* buffer) {
-  return _stat64(path, buffer);
+  const HANDLE file = ::CreateFileW(
+      WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  const BOOL found = ::GetFileInformationByHandle(file, buffer);
+  ::CloseHandle(file);
+  return found ? 0 : -1;
 }
 int StatOpenFile(std::FILE* file, StatBuffer* buffer) {
-  return _fstat64(_fileno(file), buffer);
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE &&
+                 ::GetFileInformationByHandle(handle, buffer)
+             ? 0
+             : -1;
+}
+FileIdentity IdentityOf(const StatBuffer& status) {
+  const auto wide = [](DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+  };
+  constexpr std::uint64_t kTicksPerSecond = 10000000;  // of 100 ns
+  const std::uint64_t written = wide(status.ftLastWriteTime.dwHighDateTime,
+                                     status.ftLastWriteTime.dwLowDateTime);
+  FileIdentity identity;
+  identity.device = status.dwVolumeSerialNumber;
+  identity.inode = wide(status.nFileIndexHigh, status.nFileIndexLow);
+  identity.size =
+      static_cast<std::int64_t>(wide(status.nFileSizeHigh, status.nFileSizeLow));
+  identity.modified_seconds = static_cast<std::int64_t>(written / kTicksPerSecond);
+  identity.modified_nanoseconds =
+      static_cast<std::int64_t>(written % kTicksPerSecond * 100);
+  return identity;
 }
 #else
 using StatBuffer = struct stat;
@@ -208,8 +244,6 @@ int StatPath(const char* path, StatBuffer* buffer) {
 int StatOpenFile(std::FILE* file, StatBuffer* buffer) {
   return ::fstat(fileno(file), buffer);
 }
-#endif
-
 FileIdentity IdentityOf(const StatBuffer& status) {
   FileIdentity identity;
   identity.device = static_cast<std::uint64_t>(status.st_dev);
@@ -221,6 +255,7 @@ FileIdentity IdentityOf(const StatBuffer& status) {
 #endif
   return identity;
 }
+#endif
 
 // The last file read, kept while its path and identity stay the same.
 struct ParsedFile {
@@ -236,7 +271,7 @@ std::shared_ptr<const ParsedFile> parsed_file;
 std::shared_ptr<const ParsedFile> ReadFile(const std::string& path) {
   auto result = std::make_shared<ParsedFile>();
   result->path = path;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenForReading(path);
   if (file == nullptr) {
     result->problem = std::string("cannot read the file: ") + std::strerror(errno);
     return result;

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <string>
 
 #include "platform/enumeration_table.h"
+#include "platform/system_access.h"
 
 namespace platform::simulation {
 namespace {
@@ -18,8 +18,8 @@ namespace {
 // The journal
 
 void Journal(std::initializer_list<std::string> fields) {
-  const char* journal = std::getenv("VOLUMES_SIMULATION_JOURNAL");
-  if (journal == nullptr || *journal == '\0') return;
+  const std::string journal = EnvironmentValue("VOLUMES_SIMULATION_JOURNAL");
+  if (journal.empty()) return;
   std::string line;
   for (const auto& field : fields) {
     if (!line.empty()) line += '\t';
@@ -27,11 +27,11 @@ void Journal(std::initializer_list<std::string> fields) {
   }
   line += '\n';
   // One write per line, appended, so lines of concurrent callers never mix.
-  std::FILE* file = std::fopen(journal, "ab");
+  std::FILE* file = OpenForAppending(journal);
   if (file == nullptr || std::fwrite(line.data(), 1, line.size(), file) !=
                              line.size()) {
     std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
-                 journal, std::strerror(errno));
+                 journal.c_str(), std::strerror(errno));
   }
   if (file != nullptr) std::fclose(file);
 }

@@ -53,7 +53,8 @@ ensure_packages() {
   step "updating the package lists (apt-get update)"
   quietly $sudo apt-get update
   step "installing$missing (apt-get install)"
-  quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+  quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y \
+    ${APT_INSTALL_OPTIONS:-} $missing
 }
 
 ensure_python2() {

@@ -1,7 +1,6 @@
 // The simulated machine, through the kernel32 functions that module code
 // calls: every answer of the call table, malformed files and the journal.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +12,13 @@
 #include "platform/kernel32.h"
 #include "platform/simulated_machine.h"
 #include "platform/wide_string.h"
+#include "test_environment.h"
 
 namespace platform {
 namespace {
+
+using test_environment::SetEnvironment;
+using test_environment::UnsetEnvironment;
 
 WideString W(const char* utf8) { return WideFromUtf8(utf8); }
 std::string Narrow(const WCHAR* text) { return Utf8FromWide(WideView(text)); }
@@ -37,25 +40,25 @@ constexpr char kWorkstation[] = R"({
 class SimulatedMachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/simulated-machine-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    directory_ = test_environment::MakeTemporaryDirectory("simulated-machine");
+    ASSERT_FALSE(directory_.empty());
     journal_ = directory_ + "/journal";
-    setenv("VOLUMES_SIMULATION_JOURNAL", journal_.c_str(), 1);
+    SetEnvironment("VOLUMES_SIMULATION_JOURNAL", journal_);
   }
   void TearDown() override {
-    unsetenv("VOLUMES_SIMULATION");
-    unsetenv("VOLUMES_SIMULATION_JOURNAL");
-    std::remove(journal_.c_str());
-    std::remove((directory_ + "/machine.json").c_str());
-    rmdir(directory_.c_str());
+    UnsetEnvironment("VOLUMES_SIMULATION");
+    UnsetEnvironment("VOLUMES_SIMULATION_JOURNAL");
+    test_environment::RemoveFile(journal_);
+    test_environment::RemoveFile(directory_ + "/machine.json");
+    test_environment::RemoveEmptyDirectory(directory_);
   }
 
   // Replaces the machine file, as the format asks: a new file renamed over.
   void UseMachine(const std::string& json) {
     const std::string file = directory_ + "/machine.json";
     std::ofstream(file + ".new") << json;
-    std::rename((file + ".new").c_str(), file.c_str());
-    setenv("VOLUMES_SIMULATION", file.c_str(), 1);
+    ASSERT_TRUE(test_environment::RenameOver(file + ".new", file));
+    SetEnvironment("VOLUMES_SIMULATION", file);
   }
 
   std::vector<std::string> Journal() const {
@@ -333,9 +336,9 @@ TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
     UseMachine(c.json);
     ExpectEveryCallRefused(file, c.problem);
   }
-  unsetenv("VOLUMES_SIMULATION");
+  UnsetEnvironment("VOLUMES_SIMULATION");
   const std::string missing = directory_ + "/missing.json";
-  setenv("VOLUMES_SIMULATION", missing.c_str(), 1);
+  SetEnvironment("VOLUMES_SIMULATION", missing);
   ExpectEveryCallRefused(missing, "cannot read the file: No such file or directory");
 }
 
@@ -348,7 +351,7 @@ TEST_F(SimulatedMachineTest, ParsedFileFollowsReplacement) {
 
 TEST_F(SimulatedMachineTest, EmptySwitchMeansTheRealMachine) {
   UseMachine(kWorkstation);
-  setenv("VOLUMES_SIMULATION", "", 1);
+  SetEnvironment("VOLUMES_SIMULATION", "");
   WCHAR name[64];
   const HANDLE find = FindFirstVolumeW(name, 64);
   if (find != InvalidHandleValue()) FindVolumeClose(find);

@@ -8,6 +8,8 @@ import shutil
 import tempfile
 import unittest
 
+from replace_file import ReplaceFile
+
 
 class Handle(object):
   """What IsFAT receives as `handle`: an object with a `handle` attribute."""
@@ -95,7 +97,7 @@ class SimulatedMachineTestCase(unittest.TestCase):
     staging = self.machine_file + '.new'
     with open(staging, 'w') as out:
       json.dump(machine, out)
-    os.rename(staging, self.machine_file)
+    ReplaceFile(staging, self.machine_file)
     os.environ['VOLUMES_SIMULATION'] = self.machine_file
     self.ClearJournal()
 
