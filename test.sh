@@ -1,14 +1,23 @@
 #!/bin/sh
-# Sets up the machine, builds, and runs every test through CTest: those of
-# the i686 and x86_64 Windows trees (see scripts/setup_windows.sh), then
-# those of the Linux tree.  Arguments go to every ctest.
+# Sets up the machine, builds, and runs every test through CTest: the suites
+# of build/, then the same suites in the sanitizer build (build-asan/), the
+# libFuzzer targets (build-fuzz/), and the i686 and x86_64 Windows trees
+# (build-win32/, build-win64/; see scripts/setup_windows.sh).
+# VOLUMES_LONG_CHECKS=1 runs the long versions of the standing checks (see
+# the README).  Arguments go to every ctest.
 set -eu
 cd "$(dirname "$0")"
 scripts/setup.sh
+scripts/setup_checks.sh
 scripts/setup_windows.sh
+jobs="$(nproc)"
 status=0
-for tree in build-win32 build-win64 build; do
+for tree in build build-asan build-fuzz build-win32 build-win64; do
   echo "=== $tree"
-  (cd "$tree" && ctest --output-on-failure -j "$(nproc)" "$@") || status=1
+  if [ "$tree" = build-fuzz ]; then
+    (cd "$tree" && ctest --output-on-failure -L fuzz "$@") || status=1
+  else
+    (cd "$tree" && ctest --output-on-failure -j "$jobs" "$@") || status=1
+  fi
 done
-exit $status
+exit "$status"

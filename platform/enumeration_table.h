@@ -7,15 +7,50 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "platform/backend.h"
 
 namespace platform {
 
+// The handle values of the open enumerations of every machine in the
+// process, so that no two machines ever hand out the same value and a handle
+// always names the one enumeration of the one machine that opened it.
+class EnumerationHandles {
+ public:
+  // The smallest positive integer that no open enumeration uses.
+  static std::intptr_t Take() {
+    std::lock_guard<std::mutex> lock(Mutex());
+    std::set<std::intptr_t>& in_use = InUse();
+    std::intptr_t value = 1;
+    for (const std::intptr_t used : in_use) {
+      if (used != value) break;
+      ++value;
+    }
+    in_use.insert(value);
+    return value;
+  }
+
+  static void Release(std::intptr_t value) noexcept {
+    std::lock_guard<std::mutex> lock(Mutex());
+    InUse().erase(value);
+  }
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::set<std::intptr_t>& InUse() {
+    static std::set<std::intptr_t> in_use;
+    return in_use;
+  }
+};
+
 // Each enumeration walks the snapshot that its FindFirstVolumeW took, so a
 // machine that changes meanwhile does not change a listing under way.
 // Handles are the smallest positive integers not in use by another open
-// enumeration.
+// enumeration of any machine (EnumerationHandles).
 //
 // A Snapshot offers:
 //   std::size_t VolumeCount() const;
@@ -33,12 +68,13 @@ class EnumerationTable {
       return FailFirst(kErrorFilenameExcedRange);
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    std::intptr_t value = 1;
-    for (const auto& entry : open_) {
-      if (entry.first != value) break;
-      ++value;
+    const std::intptr_t value = EnumerationHandles::Take();
+    try {
+      open_.emplace(value, Enumeration{std::move(snapshot)});
+    } catch (...) {
+      EnumerationHandles::Release(value);  // no value is lost to a failure
+      throw;
     }
-    open_.emplace(value, Enumeration{std::move(snapshot)});
     return reinterpret_cast<HANDLE>(value);
   }
 
@@ -63,10 +99,11 @@ class EnumerationTable {
   }
 
   BOOL FindVolumeClose(HANDLE find) {
+    const auto value = reinterpret_cast<std::intptr_t>(find);
     std::lock_guard<std::mutex> lock(mutex_);
-    return open_.erase(reinterpret_cast<std::intptr_t>(find)) != 0
-               ? TRUE
-               : FailWith(kErrorInvalidHandle);
+    if (open_.erase(value) == 0) return FailWith(kErrorInvalidHandle);
+    EnumerationHandles::Release(value);
+    return TRUE;
   }
 
  private:

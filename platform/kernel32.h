@@ -62,6 +62,7 @@ inline constexpr DWORD kErrorFilenameExcedRange = 206;
 inline constexpr DWORD kErrorMoreData = 234;
 inline constexpr DWORD kErrorArithmeticOverflow = 534;
 inline constexpr DWORD kErrorIoDevice = 1117;
+inline constexpr DWORD kErrorInternalError = 1359;
 inline constexpr DWORD kErrorBadConfiguration = 1610;
 
 inline constexpr UINT kDriveUnknown = 0;

@@ -78,6 +78,9 @@ class MachineFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The largest machine file read, in bytes; a larger one is refused unread.
+inline constexpr std::size_t kMachineFileSizeLimit = 16 * 1024 * 1024;
+
 // Parses a machine file's text, refusing anything the format does not allow.
 Machine ParseMachine(std::string_view json_text);
 

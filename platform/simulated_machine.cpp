@@ -1,11 +1,18 @@
 #include "platform/simulated_machine.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "platform/enumeration_table.h"
@@ -17,6 +24,63 @@ namespace {
 // ---------------------------------------------------------------------------
 // The journal
 
+// One write per line, appended, so lines of concurrent callers never mix.
+#ifdef _WIN32
+bool AppendLine(const std::string& journal, const std::string& line) {
+  std::FILE* file = OpenForAppending(journal);
+  if (file == nullptr) return false;
+  const bool written =
+      std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  return std::fclose(file) == 0 && written;
+}
+#else
+// The journal, kept open between lines: opening it costs more than the line.
+// It is opened again when the path changes, or when the file was deleted or
+// replaced (a test clears its journal that way), so that lines always reach
+// the file that the path names.
+class JournalFile {
+ public:
+  ~JournalFile() { Close(); }
+
+  // Never waited on: a journal that cannot take the line at once (a FIFO
+  // without a reader, or one whose pipe is full) loses it.
+  bool Append(const std::string& journal, const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat status;
+    if (fd_ >= 0 && (path_ != journal || ::fstat(fd_, &status) != 0 ||
+                     status.st_nlink == 0)) {
+      Close();
+    }
+    if (fd_ < 0) {
+      fd_ = ::open(journal.c_str(),
+                   O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY |
+                       O_CLOEXEC,
+                   0666);
+      if (fd_ < 0) return false;
+      path_ = journal;
+    }
+    return ::write(fd_, line.data(), line.size()) ==
+           static_cast<ssize_t>(line.size());
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+JournalFile journal_file;
+
+bool AppendLine(const std::string& journal, const std::string& line) {
+  return journal_file.Append(journal, line);
+}
+#endif
+
 void Journal(std::initializer_list<std::string> fields) {
   const std::string journal = EnvironmentValue("VOLUMES_SIMULATION_JOURNAL");
   if (journal.empty()) return;
@@ -26,14 +90,10 @@ void Journal(std::initializer_list<std::string> fields) {
     line += field;
   }
   line += '\n';
-  // One write per line, appended, so lines of concurrent callers never mix.
-  std::FILE* file = OpenForAppending(journal);
-  if (file == nullptr || std::fwrite(line.data(), 1, line.size(), file) !=
-                             line.size()) {
+  if (!AppendLine(journal, line)) {
     std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
                  journal.c_str(), std::strerror(errno));
   }
-  if (file != nullptr) std::fclose(file);
 }
 
 std::string Text(const WCHAR* text) { return Utf8FromWide(WideView(text)); }

@@ -1,0 +1,86 @@
+"""Support of the hardening suites: machine files, rebindings, test doubles
+and the length of the long checks."""
+
+import json
+import os
+import shutil
+import tempfile
+import unittest
+
+from windows import volumes
+
+# VOLUMES_LONG_CHECKS=1 runs the long versions of the checks.
+LONG = os.environ.get('VOLUMES_LONG_CHECKS') == '1'
+
+
+def Scaled(count, long_count):
+  """`count` in the test command, `long_count` behind VOLUMES_LONG_CHECKS."""
+  return long_count if LONG else count
+
+
+class Handle(object):
+  """What IsFAT takes: an object with the handle of a file."""
+
+  def __init__(self, handle):
+    self.handle = handle
+
+
+class Stat(object):
+  """What FindVolumeID takes: an object with a device number."""
+
+  def __init__(self, st_dev):
+    self.st_dev = st_dev
+
+
+def VolumeName(guid):
+  return u'\\\\?\\Volume{%s}\\' % guid
+
+
+class Rebound(object):
+  """Rebinds module globals of windows.volumes for a with block."""
+
+  def __init__(self, **values):
+    self.values = values
+
+  def __enter__(self):
+    self.saved = dict((name, getattr(volumes, name)) for name in self.values)
+    for name, value in self.values.items():
+      setattr(volumes, name, value)
+
+  def __exit__(self, *unused):
+    for name, value in self.saved.items():
+      setattr(volumes, name, value)
+
+
+class MachineFilesTestCase(unittest.TestCase):
+  """A directory of machine files; the switch and the journal restored."""
+
+  def setUp(self):
+    self.directory = tempfile.mkdtemp(prefix='volumes-hardening-')
+    self.saved_environment = dict(
+        (name, os.environ.get(name))
+        for name in ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL'))
+    os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+
+  def tearDown(self):
+    for name, value in self.saved_environment.items():
+      if value is None:
+        os.environ.pop(name, None)
+      else:
+        os.environ[name] = value
+    shutil.rmtree(self.directory)
+
+  def WriteMachine(self, machine, name='machine.json'):
+    """Writes a machine (a dict, or the file's text) by renaming a new file
+    over the old one; returns its path."""
+    path = os.path.join(self.directory, name)
+    text = machine if isinstance(machine, str) else json.dumps(machine)
+    with open(path + '.new', 'wb') as out:
+      out.write(text)
+    os.rename(path + '.new', path)
+    return path
+
+  def UseMachine(self, machine, name='machine.json'):
+    path = self.WriteMachine(machine, name)
+    os.environ['VOLUMES_SIMULATION'] = path
+    return path

@@ -1,0 +1,165 @@
+"""The module against hostile machine files, special files and machine
+switches in the middle of a call: an exception or the right answer, never a
+crash, a hang or a wrong answer."""
+
+import logging
+import os
+import subprocess
+import sys
+import textwrap
+import time
+import unittest
+
+from hardening_support import MachineFilesTestCase, VolumeName
+from windows import volumes
+
+CONFIGURATION_ERROR = 1610
+
+
+class SwitchWhenLogged(logging.Handler):
+  """Runs `action` once, when the repeated-name error is logged: in the
+  middle of the enumeration of _ListVolumeNames."""
+
+  def __init__(self, action):
+    logging.Handler.__init__(self, logging.DEBUG)
+    self.action = action
+    self.messages = []
+
+  def emit(self, record):
+    self.messages.append(record.getMessage())
+    if self.action is not None:
+      action, self.action = self.action, None
+      action()
+
+
+class HardeningTest(MachineFilesTestCase):
+
+  def setUp(self):
+    MachineFilesTestCase.setUp(self)
+    self.logger = logging.getLogger('windows.volumes')
+    self.saved_level = self.logger.level
+    self.logger.setLevel(logging.DEBUG)
+    self.handlers = []
+
+  def tearDown(self):
+    for handler in self.handlers:
+      self.logger.removeHandler(handler)
+    self.logger.setLevel(self.saved_level)
+    MachineFilesTestCase.tearDown(self)
+
+  def WhenLogged(self, action):
+    handler = SwitchWhenLogged(action)
+    self.logger.addHandler(handler)
+    self.handlers.append(handler)
+    return handler
+
+  def assertWindowsError(self, code, function, *args):
+    with self.assertRaises(WindowsError) as caught:
+      function(*args)
+    self.assertEqual(caught.exception.winerror, code)
+
+  def RepeatedName(self):
+    return {'volumes': [{'name': VolumeName('a')}, {'name': VolumeName('a')},
+                        {'name': VolumeName('b')}]}
+
+  def testNumbersTooLargeForAnyTypeFailEveryCall(self):
+    for text in ['{"find_first_error": 1e400}', '{"find_first_error": -1e400}',
+                 '{"volumes": [{"name": "A", "serial": %s}]}' % ('9' * 400)]:
+      self.UseMachine(text)
+      self.assertWindowsError(CONFIGURATION_ERROR, volumes._ListVolumeNames)
+      self.assertWindowsError(CONFIGURATION_ERROR,
+                              volumes.GetVolumeInformation, u'C:\\')
+
+  def testAFileGoneBadDuringAnEnumerationEndsItCleanly(self):
+    # The file turns into a number too large while the listing is open.
+    self.UseMachine(self.RepeatedName())
+    self.WhenLogged(lambda: self.WriteMachine('{"find_first_error": 1e400}'))
+    self.assertEqual(volumes._ListVolumeNames(), [VolumeName('a')])
+    self.assertWindowsError(CONFIGURATION_ERROR, volumes._ListVolumeNames)
+    # The handle was closed: the next enumeration gets the first value.
+    journal = os.path.join(self.directory, 'journal')
+    os.environ['VOLUMES_SIMULATION_JOURNAL'] = journal
+    self.UseMachine(self.RepeatedName())
+    volumes._ListVolumeNames()
+    with open(journal) as lines:
+      self.assertIn('FindVolumeClose\t1\n', lines.readlines())
+
+  def testACallToldToFailWithCodeZeroFails(self):
+    self.UseMachine({'find_first_error': 0, 'volumes': [{'name': u'A'}]})
+    self.assertWindowsError(0, volumes._ListVolumeNames)
+    self.UseMachine({'find_next_error': {'after': 1, 'code': 0},
+                     'volumes': [{'name': u'A'}, {'name': u'B'}]})
+    self.assertWindowsError(0, volumes._ListVolumeNames)
+    self.UseMachine({'volumes': [{'name': u'A', 'paths': [u'C:\\'],
+                                  'fail': {'info': 0}}]})
+    self.assertWindowsError(0, volumes.GetVolumeInformation, u'C:\\')
+
+  def testANulByteIsNotTheEndOfTheFile(self):
+    self.UseMachine('{}\0garbage')
+    self.assertWindowsError(CONFIGURATION_ERROR, volumes._ListVolumeNames)
+    self.UseMachine('{"volumes": [{"name": "A"}]}\0')
+    self.assertWindowsError(CONFIGURATION_ERROR, volumes._ListVolumeNames)
+
+  def testAnEnumerationStaysWithTheMachineThatOpenedIt(self):
+    other = self.WriteMachine({'volumes': [{'name': u'X'}, {'name': u'Y'}]},
+                              'other.json')
+    self.UseMachine(self.RepeatedName())
+    handler = self.WhenLogged(
+        lambda: os.environ.__setitem__('VOLUMES_SIMULATION', other))
+    self.assertEqual(volumes._ListVolumeNames(), [VolumeName('a')])
+    self.assertTrue(handler.messages)
+    # Switched back to the real machine in the middle: still the first one's.
+    self.UseMachine(self.RepeatedName())
+    self.WhenLogged(lambda: os.environ.pop('VOLUMES_SIMULATION'))
+    self.assertEqual(volumes._ListVolumeNames(), [VolumeName('a')])
+    os.environ['VOLUMES_SIMULATION'] = other
+    self.assertEqual(volumes._ListVolumeNames(), [u'X', u'Y'])
+
+  def RunWithSwitch(self, machine, journal=None, seconds=20):
+    """Lists the volumes in a child interpreter; returns its exit status and
+    output, or fails when it has not finished in `seconds`."""
+    environment = dict(os.environ, VOLUMES_SIMULATION=machine)
+    if journal:
+      environment['VOLUMES_SIMULATION_JOURNAL'] = journal
+    child = subprocess.Popen(
+        [sys.executable, '-c', textwrap.dedent('''
+            from windows import volumes
+            try:
+              print volumes._ListVolumeNames()
+            except WindowsError as error:
+              print error.winerror
+            ''')],
+        env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.time() + seconds
+    while child.poll() is None and time.time() < deadline:
+      time.sleep(0.05)
+    if child.poll() is None:
+      child.kill()
+      child.wait()
+      self.fail('the call blocked')
+    output, errors = child.communicate()
+    return child.returncode, output.strip(), errors
+
+  def testSpecialFilesNeverBlockOrExhaustMemory(self):
+    fifo = os.path.join(self.directory, 'fifo')
+    os.mkfifo(fifo)
+    for machine in [fifo, '/dev/zero', self.directory]:
+      status, output, errors = self.RunWithSwitch(machine)
+      self.assertEqual((status, output), (0, str(CONFIGURATION_ERROR)))
+      self.assertIn('%s: not a regular file' % machine, errors)
+    # A journal that nobody reads loses its lines; the call answers.
+    status, output, _ = self.RunWithSwitch(
+        self.WriteMachine({'volumes': [{'name': u'A'}]}), journal=fifo)
+    self.assertEqual((status, output), (0, "[u'A']"))
+
+  def testAFileLargerThanTheLimitIsRefusedUnread(self):
+    path = os.path.join(self.directory, 'large.json')
+    with open(path, 'wb') as out:
+      out.truncate(16 * 1024 * 1024 + 1)
+    status, output, errors = self.RunWithSwitch(path)
+    self.assertEqual((status, output), (0, str(CONFIGURATION_ERROR)))
+    self.assertIn('larger than 16777216 bytes', errors)
+
+
+if __name__ == '__main__':
+  unittest.main()

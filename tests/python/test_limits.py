@@ -1,0 +1,112 @@
+"""The module at the edges of every length and number it passes to the
+platform: names, labels and filesystem names around the 261-character
+buffers (surrogate pairs included), a mount-point list of a million
+characters, returned lengths at the 32-bit edge and handles at the 64-bit
+edges: the exact result or the documented exception."""
+
+import unittest
+
+from hardening_support import Handle, MachineFilesTestCase, VolumeName
+from windows import volumes
+
+PAIR = u'\U0001F600'  # two UTF-16 units
+
+
+def Units(text):
+  """The UTF-16 length of `text`."""
+  return len(text.encode('utf-16-le')) // 2
+
+
+def NameOf(units, pair_at=None):
+  """A name of `units` UTF-16 units; with `pair_at`, a surrogate pair takes
+  units pair_at and pair_at + 1."""
+  if pair_at is None:
+    return u'n' * units
+  return u'n' * pair_at + PAIR + u'n' * (units - pair_at - 2)
+
+
+class LimitsTest(MachineFilesTestCase):
+
+  def assertWindowsError(self, code, function, *args):
+    with self.assertRaises(WindowsError) as caught:
+      function(*args)
+    self.assertEqual(caught.exception.winerror, code)
+
+  def testVolumeNamesAroundTheNameBuffer(self):
+    # The buffer holds 260 units and the NUL.
+    for units, pair_at in [(259, None), (260, None), (259, 257), (260, 258),
+                           (260, 0)]:
+      name = NameOf(units, pair_at)
+      self.assertEqual(Units(name), units)
+      self.UseMachine({'volumes': [{'name': name}, {'name': u'next'}]})
+      self.assertEqual(volumes._ListVolumeNames(), [name, u'next'])
+    for units, pair_at in [(261, None), (261, 259), (262, 259)]:
+      self.UseMachine({'volumes': [{'name': NameOf(units, pair_at)}]})
+      self.assertWindowsError(206, volumes._ListVolumeNames)  # name too long
+      # ... the first or a later one, whose handle is then closed.
+      self.UseMachine({'volumes': [{'name': u'first'},
+                                   {'name': NameOf(units, pair_at)}]})
+      self.assertWindowsError(206, volumes._ListVolumeNames)
+
+  def testLabelsAndFilesystemNamesAroundTheirBuffers(self):
+    for units, pair_at in [(260, None), (260, 258), (259, 258)]:
+      text = NameOf(units, pair_at)
+      self.UseMachine({'volumes': [{'name': u'A', 'paths': [u'C:\\'],
+                                    'label': text, 'filesystem': text,
+                                    'handles': [1]}]})
+      info = volumes.GetVolumeInformation(u'C:\\')
+      # The filesystem name is a byte string: mbcs on Windows, else UTF-8.
+      self.assertEqual((info[0], info[4].decode('utf-8')), (text, text))
+      self.assertEqual(volumes.GetVolumeInformationByHandle(1), info)
+    for key in ('label', 'filesystem'):
+      for text in (NameOf(261), NameOf(261, 259)):
+        self.UseMachine({'volumes': [{'name': u'A', 'paths': [u'C:\\'],
+                                      key: text, 'handles': [1]}]})
+        self.assertWindowsError(24, volumes.GetVolumeInformation, u'C:\\')
+        self.assertWindowsError(24, volumes.GetVolumeInformationByHandle, 1)
+
+  def testAMillionCharacterMountPointList(self):
+    paths = [u'C:\\mount\\%06d\\%s\\' % (n, u'p' * 990) for n in range(1000)]
+    paths.append(u'D:\\' + PAIR + u'\\')
+    self.assertGreater(sum(Units(p) + 1 for p in paths) + 1, 10**6)
+    self.UseMachine({'volumes': [{'name': VolumeName('m'), 'paths': paths}]})
+    self.assertEqual(volumes._GetVolumePathNamesForVolumeName(VolumeName('m')),
+                     paths)
+
+  def testReturnedLengthsAtThe32BitEdge(self):
+    name = VolumeName('e')
+    for length in (2**32 - 1, 2**32 - 2, 2**31, 2**31 - 1):
+      self.UseMachine({'volumes': [{'name': name, 'fail': {'paths': {
+          'code': 5, 'returned_length': length}}}]})
+      self.assertWindowsError(5, volumes._GetVolumePathNamesForVolumeName, name)
+    # Asked for more: the buffer of that many characters, or MemoryError.
+    for length in (2**32 - 1,):
+      self.UseMachine({'volumes': [{'name': name, 'fail': {'paths': {
+          'code': 234, 'returned_length': length}}}]})
+      try:
+        volumes._GetVolumePathNamesForVolumeName(name)
+      except MemoryError as error:
+        self.assertEqual(str(error), 'Could not allocate %d bytes.' % (2 * length))
+      except WindowsError as error:
+        self.assertEqual(error.winerror, 234)
+      else:
+        self.fail('no exception for %d' % length)
+
+  def testHandlesAtThe64BitEdges(self):
+    edges = [-2**63, -2**63 + 1, -1, 0, 2**63 - 1]
+    self.UseMachine({'volumes': [{'name': u'A', 'paths': [u'C:\\'],
+                                  'label': u'L', 'serial': 5,
+                                  'filesystem': u'FAT32', 'handles': edges}]})
+    for handle in edges:
+      for value in (handle, long(handle)):
+        self.assertEqual(volumes.GetVolumeInformationByHandle(value)[0], u'L')
+      self.assertIs(volumes.IsFAT(5, Handle(handle)), True)
+    for handle in (2**63, -2**63 - 1, 2**64 - 1, 2**64, 10**30):
+      self.assertRaises(OverflowError, volumes.GetVolumeInformationByHandle,
+                        handle)
+      self.assertRaises(OverflowError, volumes.IsFAT, 6, Handle(handle))
+    self.assertWindowsError(6, volumes.GetVolumeInformationByHandle, 2**62)
+
+
+if __name__ == '__main__':
+  unittest.main()
