@@ -1,11 +1,16 @@
-"""The real Linux machine's refresh against psutil's, over tmpfs mounts.
+"""One count of tmpfs mounts, for the real Linux machine's refresh.
 
-Run by run.py inside a private mount namespace (unshare --mount
+Run by run.py inside a private mount namespace of its own (unshare --mount
 --propagation private, as root), so that the mounts made here are seen by
-this process and its children only and vanish with them.  Mounts 100, then
-1,000, then 3,000 tmpfs filesystems and times, at each count, the module's
-full refresh (VolumeInfo.AllVolumeEntries(True)) in rounds that alternate
-with psutil's (psutil_worker.py, under Python 3, in the same namespace).
+this process and its children only and vanish with them:
+
+  real_refresh.py --mounts N
+
+Mounts N tmpfs filesystems, answers one JSON line when ready, then one per
+line read: "module" times the module's full refresh
+(VolumeInfo.AllVolumeEntries(True)) per volume, "psutil" psutil's per mount
+(psutil_worker.py, under Debian's Python 3, in the same namespace).  run.py
+runs one of these per count at once and asks them in interleaved rounds.
 """
 
 import argparse
@@ -23,8 +28,8 @@ sys.path.insert(0, BENCH)
 
 import timing  # pylint: disable=g-import-not-at-top
 
-MOUNT_COUNTS = (100, 1000, 3000)
 MNT_DETACH = 2
+SAMPLE_SECONDS = 0.05
 
 _libc = ctypes.CDLL(None, use_errno=True)
 
@@ -63,81 +68,69 @@ class Psutil(object):
     self.process.wait()
 
 
+class Module(object):
+  """The module's refresh, timed in this process."""
+
+  def __init__(self):
+    from windows import volumes  # pylint: disable=g-import-not-at-top
+    self.service = volumes.VolumeInfo.__wrapped__()
+    self.volumes = len(self.service.AllVolumeEntries(True))
+
+  def Time(self, repeats):
+    refresh = self.service.AllVolumeEntries
+    start = timing.CpuTime()
+    for _ in xrange(repeats):
+      refresh(True)
+    return timing.CpuTime() - start
+
+
+def Answer(value):
+  sys.stdout.write(json.dumps(value) + '\n')
+  sys.stdout.flush()
+
+
+def Repeats(elapsed_once):
+  return max(1, int(SAMPLE_SECONDS / max(elapsed_once, 1e-6)))
+
+
 def main():
   parser = argparse.ArgumentParser()
-  parser.add_argument('--out', required=True)
-  parser.add_argument('--rounds', type=int, default=9)
-  parser.add_argument('--quick', action='store_true')
+  parser.add_argument('--mounts', type=int, required=True)
   args = parser.parse_args()
 
-  from windows import volumes  # pylint: disable=g-import-not-at-top
-  service = volumes.VolumeInfo.__wrapped__()
   directory = tempfile.mkdtemp(prefix='volumes-bench-mounts-')
   mounted = []
-  rows = []
-  psutil = Psutil()
+  psutil = None
   try:
-    counts = MOUNT_COUNTS[:2] if args.quick else MOUNT_COUNTS
-    for count in counts:
-      while len(mounted) < count:
-        target = os.path.join(directory, str(len(mounted)))
-        os.mkdir(target)
-        Mount(target)
-        mounted.append(target)
-      volume_count = len(service.AllVolumeEntries(True))  # reads the mounts
-      start = timing.CpuTime()
-      service.AllVolumeEntries(True)
-      once = timing.CpuTime() - start
-      repeats = max(1, int(0.05 / max(once, 1e-6)))
-      first = psutil.Time(1)
-      psutil_repeats = max(1, int(0.05 / max(first['cpu_s'], 1e-6)))
-      module_figures, psutil_figures, ratios = [], [], []
-      for round_number in range(args.rounds):
-        # Alternating which goes first, so that neither always follows
-        # the other's effect on the caches.
-        def TimeModule():
-          start = timing.CpuTime()
-          for _ in xrange(repeats):
-            service.AllVolumeEntries(True)
-          return (timing.CpuTime() - start) / repeats / volume_count * 1e6
-
-        def TimePsutil():
-          answer = psutil.Time(psutil_repeats)
-          TimePsutil.answer = answer
-          return answer['cpu_s'] / psutil_repeats / answer['mounts'] * 1e6
-
-        if round_number % 2:
-          psutil_figure, module_figure = TimePsutil(), TimeModule()
-        else:
-          module_figure, psutil_figure = TimeModule(), TimePsutil()
-        module_figures.append(module_figure)
-        psutil_figures.append(psutil_figure)
-        ratios.append(module_figure / psutil_figure)
-        sys.stderr.write('\rreal refresh, %d mounts: round %d of %d ' %
-                         (count, round_number + 1, args.rounds))
-      sys.stderr.write('\n')
-      answer = TimePsutil.answer
-      rows.append({
-          'mounts': count,
-          'volumes': volume_count,
-          'module_per_volume_us': timing.Summary(module_figures),
-          'module_refresh_s': timing.Summary(
-              [f * volume_count * 1e-6 for f in module_figures]),
-          'psutil_per_mount_us': timing.Summary(psutil_figures),
-          'psutil_partitions': answer['partitions'],
-          'psutil_mounts': answer['mounts'],
-          'psutil_version': answer['psutil'],
-          'module_vs_psutil': timing.Summary(ratios),
-      })
+    for number in range(args.mounts):
+      target = os.path.join(directory, str(number))
+      os.mkdir(target)
+      Mount(target)
+      mounted.append(target)
+    module = Module()
+    module_repeats = Repeats(module.Time(1))
+    psutil = Psutil()
+    psutil_repeats = Repeats(psutil.Time(1)['cpu_s'])
+    Answer({'ready': True, 'volumes': module.volumes})
+    for command in iter(sys.stdin.readline, ''):
+      command = command.strip()
+      if command == 'module':
+        elapsed = module.Time(module_repeats)
+        Answer({'per_volume_us':
+                elapsed / module_repeats / module.volumes * 1e6})
+      elif command == 'psutil':
+        answer = psutil.Time(psutil_repeats)
+        answer['per_mount_us'] = (
+            answer['cpu_s'] / psutil_repeats / answer['mounts'] * 1e6)
+        Answer(answer)
+      else:
+        raise SystemExit('unknown command %r' % command)
   finally:
-    psutil.Close()
+    if psutil:
+      psutil.Close()
     for target in reversed(mounted):
       Unmount(target)
     shutil.rmtree(directory, ignore_errors=True)
-  with open(args.out, 'w') as result_file:
-    json.dump({'available': True, 'rows': rows,
-               'namespace': 'unshare --mount --propagation private'},
-              result_file)
 
 
 if __name__ == '__main__':

@@ -14,7 +14,8 @@ is missed.
 
 Every ratio comes from this one run: the per-call costs are timed in the
 same interleaved rounds, the refreshes of every size in the same rounds, and
-psutil's in rounds that alternate with the module's.
+the real machine's too (one mount namespace per count, each with its own
+psutil process, the module and psutil alternating within each).
 """
 
 import argparse
@@ -276,8 +277,44 @@ def TimeSimulatedRefreshes(volumes, machines, directory, rounds, chooser):
   return results
 
 
-def TimeRealRefreshes(tree, rounds, quick):
-  """The Linux machine with tmpfs mounts in a private mount namespace."""
+REAL_MOUNTS = (100, 1000, 3000)
+
+
+class RealMachine(object):
+  """real_refresh.py in a private mount namespace with `mounts` tmpfs."""
+
+  def __init__(self, namespace, tree, mounts):
+    environment = dict(os.environ)
+    environment.pop('VOLUMES_SIMULATION', None)
+    environment.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    environment['PYTHONPATH'] = os.pathsep.join([tree, BENCH])
+    self.mounts = mounts
+    self.process = subprocess.Popen(
+        namespace + [sys.executable, os.path.join(BENCH, 'real_refresh.py'),
+                     '--mounts', str(mounts)],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=environment)
+    self.volumes = self.Read()['volumes']
+
+  def Read(self):
+    line = self.process.stdout.readline()
+    if not line:
+      raise SystemExit('the real machine of %d mounts failed (exit %s)' %
+                       (self.mounts, self.process.wait()))
+    return json.loads(line)
+
+  def Ask(self, command):
+    self.process.stdin.write(command + '\n')
+    self.process.stdin.flush()
+    return self.Read()
+
+  def Close(self):
+    self.process.stdin.close()
+    self.process.wait()
+
+
+def TimeRealRefreshes(tree, rounds, quick, chooser):
+  """This Linux machine with 100, 1,000 and 3,000 tmpfs mounts, one private
+  mount namespace per count, all asked in the same interleaved rounds."""
   if not sys.platform.startswith('linux'):
     return {'available': False, 'reason': 'not Linux'}
   if os.geteuid() != 0:
@@ -291,23 +328,50 @@ def TimeRealRefreshes(tree, rounds, quick):
   if not allowed:
     return {'available': False,
             'reason': 'no private mount namespace here (unshare --mount)'}
-  output = tempfile.mktemp(prefix='volumes-bench-real-', suffix='.json')
-  command = namespace + [sys.executable,
-                         os.path.join(BENCH, 'real_refresh.py'),
-                         '--out', output, '--rounds', str(rounds)]
-  if quick:
-    command.append('--quick')
-  environment = dict(os.environ)
-  environment.pop('VOLUMES_SIMULATION', None)
-  environment.pop('VOLUMES_SIMULATION_JOURNAL', None)
-  environment['PYTHONPATH'] = os.pathsep.join([tree, BENCH])
-  status = subprocess.call(command, env=environment)
-  if status != 0 or not os.path.exists(output):
-    raise SystemExit('the real machine\'s refreshes failed (exit %d)' % status)
-  with open(output) as result_file:
-    result = json.load(result_file)
-  os.remove(output)
-  return result
+  counts = REAL_MOUNTS[:2] if quick else REAL_MOUNTS
+  machines = []
+  try:
+    for count in counts:
+      machines.append(RealMachine(namespace, tree, count))
+    module_figures = dict((count, []) for count in counts)
+    psutil_figures = dict((count, []) for count in counts)
+    ratios = dict((count, []) for count in counts)
+    last_psutil = {}
+    for round_number in range(rounds):
+      order = list(machines)
+      chooser.shuffle(order)
+      for machine in order:
+        # Which goes first alternates, so that neither always follows the
+        # other's effect on the caches.
+        commands = ['module', 'psutil'][::1 if round_number % 2 else -1]
+        answers = dict((command, machine.Ask(command)) for command in commands)
+        module_figure = answers['module']['per_volume_us']
+        psutil_figure = answers['psutil']['per_mount_us']
+        module_figures[machine.mounts].append(module_figure)
+        psutil_figures[machine.mounts].append(psutil_figure)
+        ratios[machine.mounts].append(module_figure / psutil_figure)
+        last_psutil[machine.mounts] = answers['psutil']
+      Progress('real refreshes', round_number + 1, rounds)
+  finally:
+    for machine in machines:
+      machine.Close()
+  rows = []
+  for machine in machines:
+    count, psutil = machine.mounts, last_psutil[machine.mounts]
+    rows.append({
+        'mounts': count,
+        'volumes': machine.volumes,
+        'module_per_volume_us': timing.Summary(module_figures[count]),
+        'module_refresh_s': timing.Summary(
+            [f * machine.volumes * 1e-6 for f in module_figures[count]]),
+        'psutil_per_mount_us': timing.Summary(psutil_figures[count]),
+        'psutil_partitions': psutil['partitions'],
+        'psutil_mounts': psutil['mounts'],
+        'psutil_version': psutil['psutil'],
+        'module_vs_psutil': timing.Summary(ratios[count]),
+    })
+  return {'available': True, 'rows': rows,
+          'namespace': ' '.join(namespace) + ', one per count'}
 
 
 # ---------------------------------------------------------------------------
@@ -547,7 +611,7 @@ def main():
     results['refresh_real'] = {'available': False, 'reason': 'left out'}
   else:
     results['refresh_real'] = TimeRealRefreshes(
-        os.path.abspath(args.tree), args.refresh_rounds, args.quick)
+        os.path.abspath(args.tree), args.refresh_rounds, args.quick, chooser)
   # CPU time leaves out the time others ran, not their effect on the caches
   # and the clock rate: a busy machine shows in every figure of a run alike.
   results['machine']['load_average'] = {'before': load_before[0],
