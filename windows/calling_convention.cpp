@@ -209,10 +209,19 @@ void Convert(const Callable& callable, int index, PyObject* value,
 }
 
 OwnedRef Invoke(Callable& callable, PyObject* args, PyObject* kwargs) {
+  const int count = callable.parameter_count();
+  Arguments arguments;
+  // Every parameter given by position, the common call: nothing to match.
+  if (kwargs == nullptr && callable.style == CallingStyle::kNamedParameters &&
+      PyTuple_GET_SIZE(args) == count) {
+    for (int index = 0; index < count; ++index) {
+      Convert(callable, index, PyTuple_GET_ITEM(args, index), arguments);
+    }
+    return callable.body(arguments);
+  }
   PyObject* values[kMaxParameters] = {};
   MatchArguments(callable, args, kwargs, values);
-  Arguments arguments;
-  for (int index = 0; index < callable.parameter_count(); ++index) {
+  for (int index = 0; index < count; ++index) {
     Convert(callable, index, values[index], arguments);
   }
   return callable.body(arguments);

@@ -125,4 +125,17 @@ PyMethodDef MethodDef() {
           METH_VARARGS | METH_KEYWORDS, callable.doc};
 }
 
+// Whether `function` is a built-in function made from `callable` by
+// MethodDef, so that the module may run its body without a call through the
+// interpreter.
+template <Callable& callable>
+bool IsBuiltinOf(PyObject* function) {
+  if (!PyCFunction_Check(function)) return false;
+  const PyCFunction entry = PyCFunction_GET_FUNCTION(function);
+  return entry == detail::CallWithOneArgument<callable> ||
+         entry == detail::CallWithoutArguments<callable> ||
+         entry == reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                      detail::CallWithParameters<callable>));
+}
+
 }  // namespace volumes

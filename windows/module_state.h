@@ -5,6 +5,8 @@
 
 #include <Python.h>
 
+#include <cstdint>
+
 #include "windows/refs.h"
 #include "windows/winwrap_capi.h"
 
@@ -56,8 +58,15 @@ struct ModuleState {
   // the namespace still holds this object, the module calls it directly.
   ProcessRef own_volume_id_function;
   // The interned IDs of the exact int and long serial numbers asked about
-  // lately (bounded), so that the common case neither formats nor interns.
-  ProcessRef volume_ids_by_serial;
+  // lately, so that the common case neither formats nor interns: a table of
+  // slots indexed by the serial number's hash, each holding the last ID
+  // made there and a reference to it.
+  struct VolumeIDSlot {
+    long long serial_number = 0;
+    PyObject* volume_id = nullptr;  // null: empty
+  };
+  static constexpr int kVolumeIDSlotBits = 10;
+  VolumeIDSlot volume_ids_by_serial[1 << kVolumeIDSlotBits] = {};
   // posix.stat_result (nt.stat_result on Windows), whose st_dev is read by
   // position; null where the interpreter has none.
   PyTypeObject* stat_result_type = nullptr;

@@ -17,6 +17,28 @@ OwnedRef LookupGlobal(PyObject* name) {
   return OwnedRef::NewReference(BorrowedRef(value));
 }
 
+BorrowedRef NamespaceSlot::Find(PyObject* name) {
+  auto* globals = reinterpret_cast<PyDictObject*>(State().globals.get());
+  PyDictEntry* const table = globals->ma_table;
+  // A dict has one slot per key: a slot of the current table that holds the
+  // name holds its binding.
+  if (last_ >= table && last_ <= table + globals->ma_mask &&
+      last_->me_key == name && last_->me_value != nullptr) {
+    return BorrowedRef(last_->me_value);
+  }
+  PyDictEntry* const slot = globals->ma_lookup(
+      globals, name, reinterpret_cast<PyStringObject*>(name)->ob_shash);
+  if (slot == nullptr) {
+    // A key's comparison raised; LookupGlobal will look again as the
+    // interpreter does.
+    PyErr_Clear();
+    last_ = nullptr;
+    return BorrowedRef();
+  }
+  last_ = slot->me_value != nullptr ? slot : nullptr;
+  return BorrowedRef(slot->me_value);
+}
+
 OwnedRef GetAttr(BorrowedRef object, PyObject* name) {
   return OwnedRef::StealChecked(PyObject_GetAttr(object.get(), name));
 }

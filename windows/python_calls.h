@@ -18,6 +18,18 @@ namespace volumes {
 // namespace first, then the built-ins; NameError when neither has it.
 OwnedRef LookupGlobal(PyObject* name);
 
+// What the module namespace binds to `name` now, or null when it binds
+// nothing (the built-ins are not looked at).  For the hot paths: `slot`
+// remembers where the name was found, and while the namespace's table still
+// holds the name there no lookup is made.
+class NamespaceSlot {
+ public:
+  BorrowedRef Find(PyObject* name);
+
+ private:
+  PyDictEntry* last_ = nullptr;
+};
+
 // A name among the interpreter's built-ins only; NameError when missing.
 OwnedRef LookupBuiltin(PyObject* name);
 

@@ -12,25 +12,42 @@
 namespace volumes {
 namespace {
 
-// How many serial numbers' IDs are kept ready: far more volumes than a
-// machine has, and few enough that the table stays small.
-constexpr Py_ssize_t kVolumeIDsKept = 1024;
+// The serial number of an exact int or long that fits 64 bits; false for
+// anything else.  Such numbers render as their digits whatever their type,
+// so equal values share one ID; no other type can be trusted to (a bool
+// renders as True).
+bool PlainSerialNumber(PyObject* serial, long long* value) {
+  if (PyInt_CheckExact(serial)) {
+    *value = PyInt_AS_LONG(serial);
+    return true;
+  }
+  if (!PyLong_CheckExact(serial)) return false;
+  int overflow = 0;
+  *value = PyLong_AsLongLongAndOverflow(serial, &overflow);
+  return overflow == 0 && !(*value == -1 && PyErr_Occurred());
+}
+
+ModuleState::VolumeIDSlot& SlotFor(long long serial_number) {
+  // Fibonacci hashing: consecutive serial numbers spread over the table.
+  const std::uint64_t hash =
+      static_cast<std::uint64_t>(serial_number) * 0x9E3779B97F4A7C15ull;
+  return State().volume_ids_by_serial[hash >> (64 - ModuleState::kVolumeIDSlotBits)];
+}
 
 // "serial:%s" % serial_number, with the full semantics of the operator,
 // interned so that equal IDs are one object.
 OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
-  ModuleState& state = State();
   PyObject* const serial = serial_number.get();
-  // Exact ints and longs render as their digits whatever their type, so
-  // equal values share one ID; no other type can be trusted to (a bool
-  // renders as True).
-  const bool plain_number = PyInt_CheckExact(serial) || PyLong_CheckExact(serial);
-  if (plain_number) {
-    PyObject* known = PyDict_GetItem(state.volume_ids_by_serial.get(), serial);
-    if (known != nullptr) return OwnedRef::NewReference(BorrowedRef(known));
+  long long value = 0;
+  ModuleState::VolumeIDSlot* slot = nullptr;
+  if (PlainSerialNumber(serial, &value)) {
+    slot = &SlotFor(value);
+    if (slot->volume_id != nullptr && slot->serial_number == value) {
+      return OwnedRef::NewReference(BorrowedRef(slot->volume_id));
+    }
   }
   OwnedRef volume_id = OwnedRef::StealChecked(
-      PyNumber_Remainder(state.volume_id_format.get(), serial));
+      PyNumber_Remainder(State().volume_id_format.get(), serial));
   if (!PyString_CheckExact(volume_id.get())) {
     Raise(PyExc_TypeError, "Expected %.16s, got %.200s", "str",
           Py_TYPE(volume_id.get())->tp_name);
@@ -38,12 +55,10 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   PyObject* interned = volume_id.release();
   PyString_InternInPlace(&interned);
   volume_id = OwnedRef::StealNullable(interned);
-  if (plain_number) {
-    if (PyDict_Size(state.volume_ids_by_serial.get()) >= kVolumeIDsKept) {
-      PyDict_Clear(state.volume_ids_by_serial.get());
-    }
-    Check(PyDict_SetItem(state.volume_ids_by_serial.get(), serial,
-                         volume_id.get()));
+  if (slot != nullptr) {
+    OwnedRef replaced = OwnedRef::StealNullable(slot->volume_id);
+    slot->serial_number = value;
+    slot->volume_id = OwnedRef::NewReference(volume_id).release();
   }
   return volume_id;
 }
@@ -58,9 +73,9 @@ OwnedRef VolumeIDFromSerialNumberBody(const Arguments& arguments) {
 class VolumeIDFunction {
  public:
   VolumeIDFunction() {
-    PyObject* bound = PyDict_GetItem(State().globals.get(),
-                                     names()._VolumeIDFromSerialNumber);
-    if (bound == nullptr || !IsOwn(bound)) {
+    static NamespaceSlot slot;
+    const BorrowedRef bound = slot.Find(names()._VolumeIDFromSerialNumber);
+    if (!bound || !IsBuiltinOf<kVolumeIDFromSerialNumber>(bound.get())) {
       function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
     }
   }
@@ -71,12 +86,6 @@ class VolumeIDFunction {
   }
 
  private:
-  static bool IsOwn(PyObject* function) {
-    return PyCFunction_Check(function) &&
-           PyCFunction_GET_FUNCTION(function) ==
-               detail::CallWithOneArgument<kVolumeIDFromSerialNumber>;
-  }
-
   OwnedRef function_;  // null: the module's own
 };
 
@@ -91,10 +100,8 @@ OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   return GetAttr(stat_result, names().st_dev);
 }
 
-OwnedRef FindVolumeID(const Arguments& arguments) {
-  const VolumeIDFunction make_volume_id;
-  OwnedRef st_dev = DeviceNumberOf(arguments.objects[0]);
-  return make_volume_id(st_dev);
+OwnedRef FindVolumeIDBody(const Arguments& arguments) {
+  return FindVolumeID(arguments.objects[0]);
 }
 
 // The filesystem name of the volume holding the file that `handle.handle`
@@ -193,6 +200,12 @@ const char kIsFATDoc[] =
 
 }  // namespace
 
+OwnedRef FindVolumeID(BorrowedRef stat_result) {
+  const VolumeIDFunction make_volume_id;
+  OwnedRef st_dev = DeviceNumberOf(stat_result);
+  return make_volume_id(st_dev);
+}
+
 OwnedRef VolumeIDOf(BorrowedRef serial_number) {
   return VolumeIDFunction()(serial_number);
 }
@@ -205,14 +218,13 @@ void StartVolumeIdentity() {
       OwnedRef::StealChecked(PyFrozenSet_New(Tuple({fat32, exfat}).get())));
   state.is_fat_cache.Reset(OwnedRef::StealChecked(PyDict_New()));
   state.volume_id_format.Reset(NewString("serial:%s"));
-  state.volume_ids_by_serial.Reset(OwnedRef::StealChecked(PyDict_New()));
   FindStatResultType(state);
 }
 
 void ForgetFatAnswers() { PyDict_Clear(State().is_fat_cache.get()); }
 
 Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
-                          {{{"stat_result"}}}, FindVolumeID, kFindVolumeIDDoc};
+                          {{{"stat_result"}}}, FindVolumeIDBody, kFindVolumeIDDoc};
 Callable kVolumeIDFromSerialNumber = {
     "_VolumeIDFromSerialNumber", CallingStyle::kOneArgument,
     {{{"serial_number"}}}, VolumeIDFromSerialNumberBody, nullptr};

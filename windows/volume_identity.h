@@ -19,6 +19,9 @@ void StartVolumeIdentity();
 // _VolumeIDFromSerialNumber as the module namespace binds it at this call.
 OwnedRef VolumeIDOf(BorrowedRef serial_number);
 
+// FindVolumeID(stat_result), as the module function answers it.
+OwnedRef FindVolumeID(BorrowedRef stat_result);
+
 // Every rebuild of the volume table forgets the FAT answers.
 void ForgetFatAnswers();
 

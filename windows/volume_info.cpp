@@ -23,7 +23,14 @@ OwnedRef Init(const Arguments& arguments) {
   return NewNone();
 }
 
-OwnedRef FindVolumeID(const Arguments& arguments) {
+OwnedRef FindVolumeIDMethod(const Arguments& arguments) {
+  // While the namespace binds the module's own FindVolumeID, its answer is
+  // made directly.
+  static NamespaceSlot slot;
+  const BorrowedRef bound = slot.Find(names().FindVolumeID);
+  if (bound && IsBuiltinOf<kFindVolumeID>(bound.get())) {
+    return FindVolumeID(arguments.objects[1]);
+  }
   return Call(LookupGlobal(names().FindVolumeID), {arguments.objects[1]});
 }
 
@@ -279,7 +286,7 @@ const char kVolumeInfoDoc[] =
 Callable kVolumeInfoMethods[kVolumeInfoMethodCount] = {
     {"__init__", CallingStyle::kOneArgument, {{{"self"}}}, Init, nullptr},
     {"FindVolumeID", CallingStyle::kNamedParameters,
-     {{{"self"}, {"stat_result"}}}, FindVolumeID, kFindVolumeIDDoc},
+     {{{"self"}, {"stat_result"}}}, FindVolumeIDMethod, kFindVolumeIDDoc},
     {"AllVolumeEntries", CallingStyle::kNamedParameters,
      {{{"self"}, {"force_update", Conversion::kObject, true}}},
      AllVolumeEntries, kAllVolumeEntriesDoc},

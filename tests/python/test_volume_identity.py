@@ -125,6 +125,14 @@ class IsFATTest(SimulatedMachineTestCase):
                                "is not defined", volumes.FindVolumeID, Stat(5))
     # The module's own function again, once the name is bound to it.
     self.assertEqual(volumes.FindVolumeID(Stat(5)), 'serial:5')
+    service = VolumeInfoClass()
+    with Rebound('FindVolumeID', lambda stat_result: 'found'):
+      self.assertEqual(service.FindVolumeID(Stat(5)), 'found')
+    with Rebound('FindVolumeID'):
+      self.assertRaisesMessage(NameError, "name 'FindVolumeID' is not defined",
+                               service.FindVolumeID, Stat(5))
+    self.assertEqual(service.FindVolumeID(os.stat(__file__)),
+                     'serial:%d' % os.stat(__file__).st_dev)
 
 
 if __name__ == '__main__':
