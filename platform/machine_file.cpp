@@ -311,6 +311,22 @@ Volume ReadVolume(const Value& value, const std::string& where) {
   return volume;
 }
 
+// Volumes in file order, so that the first volume to claim a key keeps it.
+void IndexVolumes(Machine& machine) {
+  for (std::size_t index = 0; index < machine.volumes.size(); ++index) {
+    const Volume& volume = machine.volumes[index];
+    machine.volume_by_name_or_path.emplace(
+        WithoutTrailingBackslash(volume.name), index);
+    for (const WideString& path : volume.paths) {
+      machine.volume_by_name_or_path.emplace(WithoutTrailingBackslash(path),
+                                             index);
+    }
+    for (const std::int64_t handle : volume.handles) {
+      machine.volume_by_handle.emplace(handle, index);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The file as it is now
 
@@ -552,6 +568,7 @@ Machine ParseMachine(std::string_view json_text) {
                           std::numeric_limits<std::uint64_t>::max()),
                  Dword(Required(v, "code", at), at + ".code")};
            });
+  IndexVolumes(machine);
   return machine;
 }
 

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/kernel32.h"
@@ -49,6 +50,13 @@ struct Machine {
   std::vector<Volume> volumes;
   std::optional<DWORD> find_first_error;
   std::optional<FindNextFailure> find_next_error;
+
+  // Lookups that keep a refresh linear in the number of volumes, made by
+  // ParseMachine: each name and path, without its trailing backslash, to the
+  // first volume that has it; each handle value to the first volume that
+  // lists it.
+  std::unordered_map<WideString, std::size_t> volume_by_name_or_path;
+  std::unordered_map<std::int64_t, std::size_t> volume_by_handle;
 
   // What an enumeration walks.
   std::size_t VolumeCount() const { return volumes.size(); }

@@ -120,14 +120,10 @@ BOOL WriteVolumeInformation(const Volume& volume,
 }  // namespace
 
 const Volume* FindVolume(const Machine& machine, WideStringView name_or_path) {
-  const WideStringView wanted = WithoutTrailingBackslash(name_or_path);
-  for (const Volume& volume : machine.volumes) {
-    if (WithoutTrailingBackslash(volume.name) == wanted) return &volume;
-    for (const WideString& path : volume.paths) {
-      if (WithoutTrailingBackslash(path) == wanted) return &volume;
-    }
-  }
-  return nullptr;
+  const auto found = machine.volume_by_name_or_path.find(
+      WideString(WithoutTrailingBackslash(name_or_path)));
+  if (found == machine.volume_by_name_or_path.end()) return nullptr;
+  return &machine.volumes[found->second];
 }
 
 std::shared_ptr<const Machine> SimulatedMachine::Load() const {
@@ -187,14 +183,11 @@ BOOL SimulatedMachine::GetVolumeInformationByHandleW(
   const auto machine = Load();
   if (!machine) return FailWith(kErrorBadConfiguration);
   const auto value = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(file));
-  for (const Volume& volume : machine->volumes) {
-    for (const std::int64_t handle : volume.handles) {
-      if (handle == value) {
-        return WriteVolumeInformation(volume, outputs);
-      }
-    }
+  const auto found = machine->volume_by_handle.find(value);
+  if (found == machine->volume_by_handle.end()) {
+    return FailWith(kErrorInvalidHandle);
   }
-  return FailWith(kErrorInvalidHandle);
+  return WriteVolumeInformation(machine->volumes[found->second], outputs);
 }
 
 BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(

@@ -217,6 +217,51 @@ TEST_F(SimulatedMachineTest, DriveTypeAndCapacityAnswers) {
   EXPECT_EQ(GetLastError(), 21u);
 }
 
+// Names and paths shared by several volumes, with and without the trailing
+// backslash on either side: the first volume in the file answers.
+TEST_F(SimulatedMachineTest, FirstVolumeInTheFileAnswers) {
+  UseMachine(R"({"volumes": [
+    {"name": "A", "paths": ["C:\\"], "serial": 1, "handles": [5]},
+    {"name": "B\\", "paths": ["A\\", "C:", "D:\\"], "serial": 2, "handles": [5, 6]},
+    {"name": "D:", "serial": 3, "handles": [6, 7]},
+    {"name": "A", "serial": 4}
+  ]})");
+  DWORD serial = 0;
+  auto serial_of = [&](const char* root) -> long long {
+    serial = 0;
+    if (!GetVolumeInformationW(W(root).c_str(), nullptr, 0, &serial, nullptr,
+                               nullptr, nullptr, 0)) {
+      return -static_cast<long long>(GetLastError());
+    }
+    return serial;
+  };
+  EXPECT_EQ(serial_of("A\\"), 1);
+  EXPECT_EQ(serial_of("C:\\"), 1);
+  EXPECT_EQ(serial_of("B\\"), 2);
+  EXPECT_EQ(serial_of("D:\\"), 2);
+  EXPECT_EQ(serial_of("E:\\"), -static_cast<long long>(kErrorPathNotFound));
+  // Only one trailing backslash is dropped.
+  EXPECT_EQ(serial_of("A\\\\"), -static_cast<long long>(kErrorPathNotFound));
+
+  auto serial_by_handle = [&](std::intptr_t handle) -> long long {
+    serial = 0;
+    if (!GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(handle),
+                                       nullptr, 0, &serial, nullptr, nullptr,
+                                       nullptr, 0)) {
+      return -static_cast<long long>(GetLastError());
+    }
+    return serial;
+  };
+  EXPECT_EQ(serial_by_handle(5), 1);
+  EXPECT_EQ(serial_by_handle(6), 2);
+  EXPECT_EQ(serial_by_handle(7), 3);
+  EXPECT_EQ(serial_by_handle(8), -static_cast<long long>(kErrorInvalidHandle));
+
+  ULONGLONG total = 1;
+  EXPECT_TRUE(GetDiskFreeSpaceExW(W("D:").c_str(), nullptr, &total, nullptr));
+  EXPECT_EQ(GetDriveTypeW(W("A").c_str()), kDriveFixed);
+}
+
 TEST_F(SimulatedMachineTest, JournalHasOneLinePerCall) {
   UseMachine(kWorkstation);
   WCHAR buffer[64];
