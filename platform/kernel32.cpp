@@ -7,7 +7,6 @@
 #include "platform/kernel32.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <new>

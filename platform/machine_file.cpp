@@ -14,6 +14,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -437,25 +438,30 @@ std::string RefusedKind(const StatBuffer& status) {
 std::shared_ptr<const ParsedFile> ReadFile(const std::string& path) {
   auto result = std::make_shared<ParsedFile>();
   result->path = path;
-  std::FILE* file = OpenForReading(path);
-  if (file == nullptr) {
+  // Closed on every way out, a failed allocation of the text included.
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  const std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
+  if (!file) {
     result->problem = std::string("cannot read the file: ") + std::strerror(errno);
     return result;
   }
   StatBuffer status;
   std::string text;
-  if (StatOpenFile(file, &status) == 0) {
-    result->identity = IdentityOf(status);
-    result->problem = RefusedKind(status);
-    char chunk[4096];
-    std::size_t count;
-    while (result->problem.empty() && text.size() <= kMachineFileSizeLimit &&
-           (count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-      text.append(chunk, count);
-    }
+  if (StatOpenFile(file.get(), &status) != 0) {
+    result->problem = "cannot read the file";
+    return result;
   }
-  const bool read_failed = std::ferror(file) != 0;
-  std::fclose(file);
+  result->identity = IdentityOf(status);
+  result->problem = RefusedKind(status);
+  char chunk[4096];
+  std::size_t count;
+  while (result->problem.empty() && text.size() <= kMachineFileSizeLimit &&
+         (count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    text.append(chunk, count);
+  }
+  const bool read_failed = std::ferror(file.get()) != 0;
   if (!result->problem.empty()) return result;
   if (text.size() > kMachineFileSizeLimit) {
     result->problem = TooLarge();

@@ -69,8 +69,7 @@ struct ModuleState {
   VolumeIDSlot volume_ids_by_serial[1 << kVolumeIDSlotBits] = {};
   // posix.stat_result (nt.stat_result on Windows), whose st_dev is read by
   // position; null where the interpreter has none.
-  PyTypeObject* stat_result_type = nullptr;
-  ProcessRef stat_result_type_ref;
+  ProcessRef stat_result_type;
   Py_ssize_t st_dev_index = 0;
 
   // Interned names.  Each is kept by a reference of this module for the

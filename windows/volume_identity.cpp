@@ -93,7 +93,8 @@ class VolumeIDFunction {
 OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   PyObject* const object = stat_result.get();
   const ModuleState& state = State();
-  if (Py_TYPE(object) == state.stat_result_type) {
+  if (reinterpret_cast<PyObject*>(Py_TYPE(object)) ==
+      state.stat_result_type.get()) {
     return OwnedRef::NewReference(BorrowedRef(
         reinterpret_cast<PyStructSequence*>(object)->ob_item[state.st_dev_index]));
   }
@@ -168,9 +169,7 @@ void FindStatResultType(ModuleState& state) {
   state.st_dev_index = (offset - static_cast<Py_ssize_t>(
                                      offsetof(PyStructSequence, ob_item))) /
                        static_cast<Py_ssize_t>(sizeof(PyObject*));
-  // Kept alive by the module's reference for the life of the process.
-  state.stat_result_type = reinterpret_cast<PyTypeObject*>(type.get());
-  state.stat_result_type_ref.Reset(std::move(type));
+  state.stat_result_type.Reset(std::move(type));
 }
 
 const char kFindVolumeIDDoc[] =

@@ -10,24 +10,12 @@
 
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
+#include "volume_names.h"
 
 namespace platform {
 namespace {
 
 WideString W(const char* utf8) { return WideFromUtf8(utf8); }
-
-std::vector<WideString> VolumeNames() {
-  std::vector<WideString> names;
-  WCHAR name[kMaxPath + 1];
-  const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
-  if (find == InvalidHandleValue()) return names;
-  do {
-    names.emplace_back(name);
-  } while (FindNextVolumeW(find, name, kMaxPath + 1));
-  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
-  EXPECT_TRUE(FindVolumeClose(find));
-  return names;
-}
 
 class LinuxMachineTest : public ::testing::Test {
  protected:

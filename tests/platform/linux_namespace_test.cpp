@@ -26,6 +26,7 @@
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
 #include "shell.h"
+#include "volume_names.h"
 
 namespace platform {
 namespace {
@@ -47,21 +48,17 @@ struct Volume {
 
 std::vector<Volume> Volumes() {
   std::vector<Volume> volumes;
-  WCHAR name[kMaxPath + 1];
-  const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
-  if (find == InvalidHandleValue()) return volumes;
-  do {
-    Volume volume{Utf8FromWide(WideView(name)), {}};
+  for (const WideString& name : VolumeNames()) {
+    Volume volume{Utf8FromWide(name), {}};
     WCHAR list[8192];
     DWORD length = 0;
-    if (GetVolumePathNamesForVolumeNameW(name, list, 8192, &length)) {
+    if (GetVolumePathNamesForVolumeNameW(name.c_str(), list, 8192, &length)) {
       for (const WCHAR* at = list; *at != 0; at += WideView(at).size() + 1) {
         volume.paths.push_back(*PathBytesFromWide(WideView(at)));
       }
     }
     volumes.push_back(volume);
-  } while (FindNextVolumeW(find, name, kMaxPath + 1));
-  FindVolumeClose(find);
+  }
   return volumes;
 }
 

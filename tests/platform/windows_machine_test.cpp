@@ -17,6 +17,7 @@
 #include "platform/system_access.h"
 #include "platform/wide_string.h"
 #include "test_environment.h"
+#include "volume_names.h"
 
 namespace platform {
 namespace {
@@ -72,21 +73,6 @@ VolumeInformation InformationOf(HANDLE file) {
   return info;
 }
 
-// Every volume GUID path, by an enumeration run to its end.
-std::vector<std::wstring> VolumeNames() {
-  std::vector<std::wstring> names;
-  WCHAR name[kMaxPath + 1];
-  const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
-  EXPECT_NE(find, InvalidHandleValue()) << GetLastError();
-  if (find == InvalidHandleValue()) return names;
-  do {
-    names.emplace_back(name);
-  } while (FindNextVolumeW(find, name, kMaxPath + 1));
-  EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
-  EXPECT_TRUE(FindVolumeClose(find));
-  return names;
-}
-
 // The GUID path of the volume mounted at C:\.
 std::wstring SystemVolume() {
   WCHAR name[kMaxPath + 1] = {};
@@ -101,9 +87,9 @@ class WindowsMachineTest : public ::testing::Test {
 };
 
 TEST_F(WindowsMachineTest, EnumerationRunsToItsEndAndCloses) {
-  const std::vector<std::wstring> names = VolumeNames();
+  const std::vector<WideString> names = VolumeNames();
   ASSERT_FALSE(names.empty());
-  for (const std::wstring& name : names) {
+  for (const WideString& name : names) {
     EXPECT_EQ(name.rfind(L"\\\\?\\Volume{", 0), 0u) << Utf8FromWide(name);
     EXPECT_EQ(name.back(), L'\\');
   }
