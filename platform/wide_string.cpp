@@ -9,16 +9,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Where a path's bytes that are not UTF-8 go: U+DC80 to U+DCFF.
 constexpr char32_t kEscapedBytes = 0xDC00;
 
-void AppendUtf16(WideString& out, char32_t code_point) {
-  if (code_point >= 0x10000) {
-    code_point -= 0x10000;
-    out.push_back(static_cast<WCHAR>(0xD800 + (code_point >> 10)));
-    out.push_back(static_cast<WCHAR>(0xDC00 + (code_point & 0x3FF)));
-  } else {
-    out.push_back(static_cast<WCHAR>(code_point));
-  }
-}
-
 void AppendUtf8(std::string& out, char32_t code_point) {
   if (code_point < 0x80) {
     out.push_back(static_cast<char>(code_point));
@@ -36,9 +26,6 @@ void AppendUtf8(std::string& out, char32_t code_point) {
     out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
 }
-
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 
 }  // namespace
 
@@ -78,7 +65,7 @@ WideString DecodeUtf8(std::string_view utf8, InvalidByte&& invalid_byte) {
     static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
     if (!well_formed || k != trail_count + 1 ||
         code_point < kSmallest[trail_count] || code_point > 0x10FFFF ||
-        (code_point >= 0xD800 && code_point < 0xE000)) {
+        IsSurrogate(code_point)) {
       invalid_byte(out, lead);
       ++i;
       continue;
@@ -112,8 +99,8 @@ bool EncodeUtf8(WideStringView wide, std::string& out,
     if (IsHighSurrogate(unit) && i + 1 < wide.size() &&
         IsLowSurrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
       const char32_t low = static_cast<std::uint16_t>(wide[++i]);
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(out, CodePointFromSurrogates(unit, low));
+    } else if (IsSurrogate(unit)) {
       if (!lone_surrogate(out, unit)) return false;
     } else {
       AppendUtf8(out, unit);

@@ -25,6 +25,31 @@ std::string Utf8FromWide(WideStringView wide);
 WideString WideFromPathBytes(std::string_view path);
 std::optional<std::string> PathBytesFromWide(WideStringView wide);
 
+// UTF-16's surrogate arithmetic, written once for the platform layer and the
+// module's own text conversion.
+inline constexpr bool IsHighSurrogate(char32_t unit) {
+  return unit >= 0xD800 && unit < 0xDC00;
+}
+inline constexpr bool IsLowSurrogate(char32_t unit) {
+  return unit >= 0xDC00 && unit < 0xE000;
+}
+inline constexpr bool IsSurrogate(char32_t unit) {
+  return unit >= 0xD800 && unit < 0xE000;
+}
+inline constexpr char32_t CodePointFromSurrogates(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+// Appends a code point (at most U+10FFFF) as one or two UTF-16 units.
+inline void AppendUtf16(WideString& out, char32_t code_point) {
+  if (code_point >= 0x10000) {
+    code_point -= 0x10000;
+    out.push_back(static_cast<WCHAR>(0xD800 + (code_point >> 10)));
+    out.push_back(static_cast<WCHAR>(0xDC00 + (code_point & 0x3FF)));
+  } else {
+    out.push_back(static_cast<WCHAR>(code_point));
+  }
+}
+
 // The characters of a NUL-terminated string; a null pointer is empty.
 inline WideStringView WideView(const WCHAR* text) {
   return text == nullptr ? WideStringView() : WideStringView(text);

@@ -3,23 +3,6 @@
 #include <cstdint>
 
 namespace volumes {
-namespace {
-
-constexpr std::uint32_t kHighSurrogates = 0xD800;
-constexpr std::uint32_t kLowSurrogates = 0xDC00;
-#if Py_UNICODE_SIZE != 2
-// A UCS4 build joins surrogate pairs into one character.
-constexpr std::uint32_t kSurrogatesEnd = 0xE000;
-
-bool IsHighSurrogate(std::uint32_t unit) {
-  return unit >= kHighSurrogates && unit < kLowSurrogates;
-}
-bool IsLowSurrogate(std::uint32_t unit) {
-  return unit >= kLowSurrogates && unit < kSurrogatesEnd;
-}
-#endif
-
-}  // namespace
 
 OwnedRef UnicodeFromWide(platform::WideStringView text) {
 #if Py_UNICODE_SIZE == 2
@@ -31,11 +14,11 @@ OwnedRef UnicodeFromWide(platform::WideStringView text) {
   Py_UNICODE* out = PyUnicode_AS_UNICODE(result.get());
   Py_ssize_t length = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t unit = static_cast<std::uint16_t>(text[i]);
-    if (IsHighSurrogate(unit) && i + 1 < text.size() &&
-        IsLowSurrogate(static_cast<std::uint16_t>(text[i + 1]))) {
-      const std::uint32_t low = static_cast<std::uint16_t>(text[++i]);
-      unit = 0x10000 + ((unit - kHighSurrogates) << 10) + (low - kLowSurrogates);
+    char32_t unit = static_cast<std::uint16_t>(text[i]);
+    if (platform::IsHighSurrogate(unit) && i + 1 < text.size() &&
+        platform::IsLowSurrogate(static_cast<std::uint16_t>(text[i + 1]))) {
+      unit = platform::CodePointFromSurrogates(
+          unit, static_cast<std::uint16_t>(text[++i]));
     }
     out[length++] = static_cast<Py_UNICODE>(unit);
   }
@@ -61,21 +44,15 @@ platform::WideString WideFromUnicode(BorrowedRef unicode, const char* what) {
   platform::WideString wide;
   wide.reserve(static_cast<std::size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
-    const auto code_point = static_cast<std::uint32_t>(chars[i]);
+    const auto code_point = static_cast<char32_t>(chars[i]);
     if (code_point == 0) {
       Raise(PyExc_ValueError, "embedded null character in %s", what);
     }
-    if (code_point >= 0x10000) {
-      if (code_point > 0x10FFFF) {
-        Raise(PyExc_ValueError, "character U+%x in %s is beyond Unicode",
-              static_cast<unsigned int>(code_point), what);
-      }
-      const std::uint32_t offset = code_point - 0x10000;
-      wide.push_back(static_cast<platform::WCHAR>(kHighSurrogates + (offset >> 10)));
-      wide.push_back(static_cast<platform::WCHAR>(kLowSurrogates + (offset & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<platform::WCHAR>(code_point));
+    if (code_point > 0x10FFFF) {
+      Raise(PyExc_ValueError, "character U+%x in %s is beyond Unicode",
+            static_cast<unsigned int>(code_point), what);
     }
+    platform::AppendUtf16(wide, code_point);
   }
   return wide;
 }
