@@ -12,7 +12,6 @@ the exit statuses.
 """
 
 import argparse
-import codecs
 import collections
 import logging
 import os
@@ -21,6 +20,7 @@ import sys
 
 from volume_tool import diagnostics
 from volume_tool import disk_space
+from volume_tool import file_volume
 from volume_tool import text
 from windows import volumes
 
@@ -127,19 +127,11 @@ def ColumnNames(parser, options):
   return names
 
 
-def StreamEncoding(stream):
-  """The codec's own name of what a terminal takes, UTF-8 for a pipe."""
-  try:
-    return codecs.lookup(getattr(stream, 'encoding', None) or 'utf-8').name
-  except LookupError:
-    return 'utf-8'
-
-
 class Messages(object):
   """The command's own lines on standard error."""
 
   def __init__(self):
-    self.encoding = StreamEncoding(sys.stderr)
+    self.encoding = text.StreamEncoding(sys.stderr)
 
   def Say(self, message):
     sys.stderr.write(('%s: %s\n' % (PROG, text.Safe(message, self.encoding))
@@ -226,10 +218,17 @@ def VolumesOfPaths(service, table, paths, complaints):
   found = []
   for path in paths:
     try:
-      volume_id = service.FindVolumeID(os.stat(path))
+      status = os.stat(path)
     except OSError as error:
       complaints.append(u'%s: %s' % (text.Text(path), error.strerror))
       continue
+    try:
+      status = file_volume.WithSerial(volumes, path, status)
+    except OSError as error:  # WindowsError included
+      complaints.append(u'%s: cannot read its volume serial number: %s' %
+                        (text.Text(path), text.Text(str(error))))
+      continue
+    volume_id = service.FindVolumeID(status)
     entry = table.get(volume_id)
     if entry is None:
       complaints.append(u'%s: its volume %s is not in the volume table' %
@@ -311,7 +310,7 @@ def main(argv):
         Capture(options, table, simulated, outcome)
       else:
         Show(options, service, table, simulated,
-             StreamEncoding(sys.stdout), outcome)
+             text.StreamEncoding(sys.stdout), outcome)
     except WindowsError as error:
       listing_error = error
   unusable = platform_messages.Report(sys.stderr, PROG)

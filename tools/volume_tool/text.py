@@ -28,6 +28,14 @@ def _HexEscapes(error):
 codecs.register_error('volume_table.hex', _HexEscapes)
 
 
+def StreamEncoding(stream):
+  """The codec's own name of what a terminal takes, UTF-8 for a pipe."""
+  try:
+    return codecs.lookup(getattr(stream, 'encoding', None) or 'utf-8').name
+  except LookupError:
+    return 'utf-8'
+
+
 def Text(value):
   """Any value as unicode: bytes read as UTF-8, bytes that are not as \\xNN."""
   if value is None:
