@@ -36,10 +36,6 @@ def RunWithoutDevice(script, *args):
   return RunTool(args, command=[sys.executable, '-c', NO_DEVICE, script])
 
 
-def WithoutDevice(path):
-  return os.stat_result(os.stat(path)[:2] + (0,) + os.stat(path)[3:10])
-
-
 class SerialNumberThroughAHandleTest(SimulatedMachineTestCase):
 
   def testPathNamesTheVolumeThatAnswersItsHandle(self):
@@ -58,7 +54,8 @@ class SerialNumberThroughAHandleTest(SimulatedMachineTestCase):
         '[Error 6] The handle is invalid\n' % TOOL))
 
   def testHandleClosedOnEveryWayOut(self):
-    directory = WithoutDevice(self.directory)
+    directory = os.stat_result(os.stat(self.directory)[:2] + (0,) +
+                               os.stat(self.directory)[3:10])
     for handles, outcome in (([], WindowsError), (DESCRIPTORS, None)):
       self.UseMachine([Volume('b', [u'B:\\'], serial=77, handles=handles)])
       if outcome:
