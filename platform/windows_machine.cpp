@@ -39,7 +39,7 @@ class NoErrorDialogs {
 
  private:
   DWORD previous_ = 0;
-  BOOL changed_ = FALSE;
+  BOOL changed_ = kFalse;
 };
 
 // The volume names that kernel32 listed, and the error that ended the
@@ -61,21 +61,24 @@ struct KernelVolumeList final : VolumeList {
 class WindowsMachine final : public Machine {
  public:
   std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
-    // A volume GUID path is 49 characters.
-    WCHAR name[kMaxPath + 1];
+    auto volumes = std::make_shared<KernelVolumeList>();
+    WCHAR name[kMaxPath + 1];  // a volume GUID path is 49 characters
     NoErrorDialogs no_dialogs;
     const HANDLE find = ::FindFirstVolumeW(name, kMaxPath + 1);
     if (find == INVALID_HANDLE_VALUE) return nullptr;
-    struct FindCloser {
-      HANDLE find;
-      ~FindCloser() { ::FindVolumeClose(find); }
-    } closer{find};
-    auto volumes = std::make_shared<KernelVolumeList>();
-    do {
-      volumes->names.emplace_back(name);
-    } while (::FindNextVolumeW(find, name, kMaxPath + 1));
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_NO_MORE_FILES) volumes->error = error;
+    const DWORD first_error = ::GetLastError();
+    {
+      struct FindCloser {
+        HANDLE find;
+        ~FindCloser() { ::FindVolumeClose(find); }
+      } closer{find};
+      do {
+        volumes->names.emplace_back(name);
+      } while (::FindNextVolumeW(find, name, kMaxPath + 1));
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_NO_MORE_FILES) volumes->error = error;
+    }
+    ::SetLastError(first_error);  // as FindFirstVolumeW left it
     return volumes;
   }
 

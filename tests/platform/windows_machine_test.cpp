@@ -99,8 +99,9 @@ TEST_F(WindowsMachineTest, EnumerationRunsToItsEndAndCloses) {
   EXPECT_EQ(VolumeNames(), names);
 }
 
-// kernel32 reads through a find handle (Wine faults on a bogus one): only
-// the handles handed out and not closed reach it.
+// kernel32 reads through a find handle (Wine faults on a bogus one): its
+// own never leaves the platform layer, whose values are refused once closed
+// or where never handed out.
 TEST_F(WindowsMachineTest, FindHandlesNotHandedOutAreRefused) {
   WCHAR name[kMaxPath + 1];
   const HANDLE bogus = reinterpret_cast<HANDLE>(std::intptr_t{0x1234});
@@ -111,6 +112,7 @@ TEST_F(WindowsMachineTest, FindHandlesNotHandedOutAreRefused) {
 
   const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
   ASSERT_NE(find, InvalidHandleValue());
+  EXPECT_EQ(find, reinterpret_cast<HANDLE>(1));  // the smallest value free
   EXPECT_TRUE(FindVolumeClose(find));
   EXPECT_FALSE(FindNextVolumeW(find, name, kMaxPath + 1));
   EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
