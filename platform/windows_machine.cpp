@@ -72,11 +72,21 @@ class WindowsMachine final : public Machine {
         HANDLE find;
         ~FindCloser() { ::FindVolumeClose(find); }
       } closer{find};
-      do {
+      for (;;) {
         volumes->names.emplace_back(name);
-      } while (::FindNextVolumeW(find, name, kMaxPath + 1));
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_NO_MORE_FILES) volumes->error = error;
+        if (!::FindNextVolumeW(find, name, kMaxPath + 1)) {
+          const DWORD error = ::GetLastError();
+          if (error != ERROR_NO_MORE_FILES) volumes->error = error;
+          break;
+        }
+        // Some systems hand out the last name again instead of ending, for
+        // ever: the repeat is passed on once, for the caller to see, and
+        // ends the list.
+        if (volumes->names.back() == name) {
+          volumes->names.emplace_back(name);
+          break;
+        }
+      }
     }
     ::SetLastError(first_error);  // as FindFirstVolumeW left it
     return volumes;
@@ -126,7 +136,6 @@ class WindowsMachine final : public Machine {
     }
     return ok;
   }
-
 };
 
 }  // namespace
