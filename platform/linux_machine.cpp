@@ -232,10 +232,14 @@ class LinuxMachine final : public Machine {
       return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
     }
     // The monitor is asked before the table is read, so a change made
-    // while reading is reported at the next call.
-    if (monitor_.Changed() || !table_) {
-      table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
-    }
+    // while reading is reported at the next call.  Where nothing changed,
+    // that question is all a call costs.
+    if (monitor_.Changed()) schedule_.NoteChange();
+    if (table_ && !schedule_.HasUnseenChange()) return table_;
+    const auto start = linux_mounts::MonotonicNow();
+    if (table_ && !schedule_.DueAt(start)) return table_;
+    table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
+    schedule_.Read(start, linux_mounts::MonotonicNow());
     return table_;
   }
 
@@ -253,6 +257,7 @@ class LinuxMachine final : public Machine {
   const std::string mountinfo_path_;
   std::mutex table_mutex_;
   linux_mounts::MountTableMonitor monitor_;
+  linux_mounts::RereadSchedule schedule_;
   std::shared_ptr<const MountTable> table_;
 };
 

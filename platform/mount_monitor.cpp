@@ -3,7 +3,9 @@
 #include <libmount/libmount.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 namespace platform::linux_mounts {
@@ -50,6 +52,22 @@ bool MountTableMonitor::Changed() {
   while (status == 0 && mnt_monitor_next_change(monitor_, &file, &type) == 0) {
   }
   return true;
+}
+
+bool RereadSchedule::DueAt(Nanoseconds now) const {
+  return !read_before_ || now >= next_read_;
+}
+
+void RereadSchedule::Read(Nanoseconds start, Nanoseconds end) {
+  unseen_change_ = false;
+  read_before_ = true;
+  next_read_ = start + std::max(kShortestGap, kReadShare * (end - start));
+}
+
+RereadSchedule::Nanoseconds MonotonicNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace platform::linux_mounts

@@ -17,6 +17,7 @@
 
 #include "platform/linux_machine.h"
 #include "platform/machine.h"
+#include "platform/mount_monitor.h"
 #include "platform/wide_string.h"
 #include "shell.h"
 #include "test_environment.h"
@@ -290,6 +291,35 @@ TEST_F(MountTableTest, MountPointsOutsideTheBasicPlaneRoundTrip) {
   const Information info = Info(*machine, listed + u"\\");
   EXPECT_TRUE(info.ok) << info.error;
   EXPECT_EQ(info.serial, 80u);
+}
+
+// Times in milliseconds, as RereadSchedule's nanoseconds.
+constexpr std::int64_t Ms(std::int64_t milliseconds) {
+  return milliseconds * 1'000'000;
+}
+
+TEST(RereadScheduleTest, ReadsAtOnceAfterStillnessAndBoundedWhileChanging) {
+  linux_mounts::RereadSchedule schedule;
+  EXPECT_TRUE(schedule.DueAt(Ms(0)));  // never read yet
+  schedule.Read(Ms(0), Ms(10));
+  EXPECT_FALSE(schedule.HasUnseenChange());
+
+  // Changes right after a read wait for the shortest gap, then are read.
+  schedule.NoteChange();
+  EXPECT_TRUE(schedule.HasUnseenChange());
+  EXPECT_FALSE(schedule.DueAt(Ms(99)));
+  EXPECT_TRUE(schedule.DueAt(Ms(100)));
+  schedule.Read(Ms(100), Ms(110));
+
+  // After a still spell, a change is read by the first call after it.
+  schedule.NoteChange();
+  EXPECT_TRUE(schedule.DueAt(Ms(5000)));
+
+  // A slow read spaces the next one to five times its length.
+  schedule.Read(Ms(5000), Ms(5080));
+  schedule.NoteChange();
+  EXPECT_FALSE(schedule.DueAt(Ms(5399)));
+  EXPECT_TRUE(schedule.DueAt(Ms(5400)));
 }
 
 }  // namespace
