@@ -406,7 +406,10 @@ class Watcher(object):
 
   def Show(self, action, volume):
     record = collections.OrderedDict([('action', action)])
-    record.update(VolumeRecord(volume.entry, self.simulated,
+    # A removed volume's mount points hold another one's files now: its
+    # space is no longer there to read.
+    record.update(VolumeRecord(volume.entry,
+                               self.simulated or action == 'remove',
                                volume.mount_points))
     if self.options.json:
       self.Write(JsonBytes(record)[:-1])

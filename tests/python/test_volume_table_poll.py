@@ -14,6 +14,7 @@ import unittest
 
 from simulation import SimulatedMachineTestCase, Volume
 from test_volume_table_tool import RunTool, TOOL
+from volume_tool import watch  # (on the path through test_volume_table_tool)
 
 WAIT = 10  # seconds: how long a test waits for what must come
 
@@ -130,6 +131,28 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
                      % self.machine_file)
 
 
+@unittest.skipUnless(sys.platform.startswith('linux'), 'a Linux mount table')
+class MountTableWakerTest(unittest.TestCase):
+
+  def testLooksOnlyOnceTheModuleReadsAfresh(self):
+    now, changes = [0.0], [0.3, 1.5, 9.0]  # seconds, on a clock of the test's
+
+    def Poll(seconds):
+      due = [t for t in changes if seconds is None or t <= now[0] + seconds]
+      now[0] = max(now[0], changes.pop(0)) if due else now[0] + seconds
+      return bool(due)
+    waker = watch.MountTableWaker(lambda: now[0])
+    waker._Poll = Poll
+    woken = []
+    for look in (0.5, 0.01, 0.01):  # how long each look takes
+      now[0] += look
+      woken.append(now[0] if waker.Wait(12.0) else None)
+    # Not before five times the first look has passed since it: the changes
+    # at 0.3 and 1.5 s go into one look.  After a still spell, at once.
+    self.assertEqual(woken, [3.0, 9.0, None])
+    self.assertEqual(now[0], 12.0)
+
+
 def WhyNoNamespace():
   if not sys.platform.startswith('linux'):
     return 'not a Linux machine'
@@ -167,15 +190,17 @@ class MountTableTest(unittest.TestCase):
 
   def testMountAndUnmountWakeIt(self):
     # An hour's interval: what wakes the command is the mount table.
-    watching = Watching(('--interval', '3600', '-r', '-o', 'MOUNTPOINT,FSTYPE'),
+    watching = Watching(('--interval', '3600', '-r', '-o',
+                         'MOUNTPOINT,FSTYPE,USE%'),
                         prefix=('unshare', '-m', '--propagation', 'private'))
     self.addCleanup(watching.Kill)
-    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT FSTYPE')
+    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT FSTYPE USE%')
     added, add_delay = self.Seen(watching, 'mount', '-t', 'tmpfs', '-o',
                                  'size=1m', 'volumes-poll', self.directory)
     removed, remove_delay = self.Seen(watching, 'umount', self.directory)
-    self.assertEqual([added, removed], ['add %s/ tmpfs' % self.directory,
-                                        'remove %s/ tmpfs' % self.directory])
+    # No space for a volume gone: its mount point is another's now.
+    self.assertEqual([added, removed], ['add %s/ tmpfs 0%%' % self.directory,
+                                        'remove %s/ tmpfs ' % self.directory])
     self.assertLess(max(add_delay, remove_delay), 1.0)
     status, _, err = watching.End()
     self.assertEqual(status, 0)

@@ -92,43 +92,48 @@ class MountTableWaker(object):
   """Wakes when the mount table changes: poll() reports POLLPRI on
   /proc/self/mountinfo after every mount and unmount in the namespace.
 
-  While mounts keep changing, the table that the module answers may lag the
-  latest change by a bounded time.  So a change is followed by another look
-  once SETTLE seconds have passed, repeated while changes go on, and the
-  last look comes SETTLE after the last change: it sees them all.
+  The module reads a changing mount table again at most every 100 ms and at
+  most a fifth of the time, so a look that starts soon after another may get
+  a table that lags the latest change, or one read afresh halfway through.
+  A look therefore starts no sooner than the longer of SETTLE and READ_SHARE
+  times the previous look's duration after that look ended: by then the
+  module reads afresh at once, and the look shows every change made before
+  it began.  Changes made meanwhile go into the same look; one made during
+  a look wakes the next.
   """
 
   SETTLE = 0.2
+  READ_SHARE = 5
 
   def __init__(self, clock, path='/proc/self/mountinfo'):
     self.clock = clock
     self.file = open(path)
     self.poller = select.poll()
     self.poller.register(self.file.fileno(), select.POLLPRI)
-    self.settling = False
+    self.woke = clock()  # the first look follows
 
   def Wait(self, deadline):
-    """False when `deadline` passes with no change to look at."""
-    if not self.settling:
-      self.settling = self._Changed(deadline, first=True)
-      return self.settling
-    end = self.clock() + self.SETTLE
-    self.settling = self._Changed(
-        end if deadline is None else min(end, deadline), first=False)
+    """False when `deadline` passes without a change."""
+    now = self.clock()
+    earliest = now + max(self.SETTLE, self.READ_SHARE * (now - self.woke))
+    if not self._Changed(deadline):
+      return False
+    left = earliest - self.clock()
+    while left > 0:
+      self._Poll(left)
+      left = earliest - self.clock()
+    self.woke = self.clock()
     return True
 
-  def _Changed(self, end, first):
-    """Whether the table changed before `end` (None: however long it
-    takes); `first` answers at the first change instead of at `end`."""
-    changed = False
+  def _Changed(self, deadline):
+    """Whether the table changes before `deadline` (None: however long it
+    takes)."""
     while True:
-      left = None if end is None else end - self.clock()
+      left = None if deadline is None else deadline - self.clock()
       if left is not None and left <= 0:
-        return changed
+        return False
       if self._Poll(left):
-        if first:
-          return True
-        changed = True
+        return True
 
   def _Poll(self, seconds):
     milliseconds = -1 if seconds is None else int(
