@@ -26,6 +26,7 @@ from volume_tool import diagnostics
 from volume_tool import disk_space
 from volume_tool import file_volume
 from volume_tool import text
+from volume_tool import watch
 from windows import volumes
 
 PROG = 'volume_table'
@@ -387,8 +388,6 @@ class Watcher(object):
   def Look(self):
     """The volumes now, {volume ID: watch.Volume}, or None, the problem said
     on standard error unless the previous look said it already."""
-    from volume_tool import watch  # pylint: disable=g-import-not-at-top
-
     def Volumes():
       table = self.service.AllVolumeEntries(force_update=True)
       return dict((key, watch.Volume(entry, MountPoints(entry)))
@@ -409,7 +408,7 @@ class Watcher(object):
     # A removed volume's mount points hold another one's files now: its
     # space is no longer there to read.
     record.update(VolumeRecord(volume.entry,
-                               self.simulated or action == 'remove',
+                               self.simulated or action == watch.REMOVE,
                                volume.mount_points))
     if self.options.json:
       self.Write(JsonBytes(record)[:-1])
@@ -440,7 +439,6 @@ def Poll(options, simulated, messages, log_filter):
   """--poll: 0 once a change was shown or at Ctrl-C, 1 when --timeout
   passed without a change, 2 when the volumes cannot be listed at first."""
   from common import utils  # pylint: disable=g-import-not-at-top
-  from volume_tool import watch  # pylint: disable=g-import-not-at-top
   clock = utils.GetMonotonicTime
   try:
     waker = None
