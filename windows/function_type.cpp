@@ -67,8 +67,7 @@ PyTypeObject function_type = [] {
   type.tp_dealloc = FunctionDealloc;
   type.tp_repr = FunctionRepr;
   type.tp_call = FunctionCall;
-  // Not collected: its fields (strings, None, False, code made of those)
-  // cannot lead back to it, so it is never part of a cycle.
+  // Not collected: its strings, None, False and code never lead back to it.
   type.tp_flags = Py_TPFLAGS_DEFAULT;
   type.tp_doc = "A method of a class of windows.volumes.";
   type.tp_members = function_members;
