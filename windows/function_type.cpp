@@ -89,10 +89,9 @@ PyObject* FunctionGet(PyObject* self, PyObject* instance, PyObject* owner) {
 }
 
 PyObject* FunctionRepr(PyObject* self) {
-  auto* function = reinterpret_cast<FunctionObject*>(self);
+  const FunctionFields& fields = reinterpret_cast<FunctionObject*>(self)->fields;
   return PyString_FromFormat("<function %s at %p>",
-                             PyString_AS_STRING(function->fields.qualname.get()),
-                             self);
+                             PyString_AS_STRING(fields.qualname.get()), self);
 }
 
 void FunctionDealloc(PyObject* self) {

@@ -183,8 +183,8 @@ OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   PyObject* const object = stat_result.get();
   if (reinterpret_cast<PyObject*>(Py_TYPE(object)) ==
       identity.stat_result_type.get()) {
-    return OwnedRef::NewReference(BorrowedRef(
-        reinterpret_cast<PyStructSequence*>(object)->ob_item[identity.st_dev_index]));
+    PyObject** const items = reinterpret_cast<PyStructSequence*>(object)->ob_item;
+    return OwnedRef::NewReference(BorrowedRef(items[identity.st_dev_index]));
   }
   return GetAttr(stat_result, names().st_dev);
 }
@@ -231,8 +231,9 @@ OwnedRef IsFATBody(const Arguments& arguments) {
   }
 
   OwnedRef lowered = CallMethod(filesystem, names().lower);
-  OwnedRef is_fat = NewBool(
-      Check(PySet_Contains(identity.fat_filesystems.get(), lowered.get())) != 0);
+  const int member =
+      Check(PySet_Contains(identity.fat_filesystems.get(), lowered.get()));
+  OwnedRef is_fat = NewBool(member != 0);
   Check(PyDict_SetItem(identity.is_fat_cache.get(), volume_id.get(),
                        is_fat.get()));
   return is_fat;

@@ -101,7 +101,8 @@ OwnedRef FindVolumeIDBody(const Arguments& arguments) {
 }
 
 OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
-  OwnedRef volume_entries = GetAttr(arguments.objects[0], names()._volume_entries);
+  OwnedRef volume_entries =
+      GetAttr(arguments.objects[0], names()._volume_entries);
   if (!PyDict_CheckExact(volume_entries.get())) {
     return CallMethod(volume_entries, names().get, {arguments.objects[1]});
   }
@@ -237,7 +238,8 @@ OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
 }
 
 // The volume's total size in bytes; 0, logged, when it cannot be read.
-unsigned long long CapacityOf(BorrowedRef volume_name, BorrowedRef mount_point) {
+unsigned long long CapacityOf(BorrowedRef volume_name,
+                              BorrowedRef mount_point) {
   const std::optional<unsigned long long> total_bytes =
       QueryTotalBytes(volume_name);
   if (!total_bytes) {

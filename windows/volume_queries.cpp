@@ -25,19 +25,19 @@ OwnedRef ListVolumeNamesBody(const Arguments& arguments);
 
 // What the two volume information docstrings share, from "Returns:" to
 // "Raises:".
-#define VOLUME_INFORMATION_RETURNS                                                     \
-  "\n"                                                                                 \
-  "  Returns:\n"                                                                       \
-  "    Tuple containing five values. Not coincidentally, this is the same form\n"      \
-  "    as win32file.GetVolumeInformation, except that the volume label is unicode\n"   \
-  "    and the serial number doesn't need manipulation to match the stat result.\n"    \
-  "\n"                                                                                 \
-  "    volume_label: Unicode volume label.\n"                                          \
-  "    serial_number: Integer, matches stat_result.st_dev for this volume.\n"          \
-  "    component_length: Integer, maximum path component length on this volume.\n"    \
-  "    flags: Integer. See Microsoft's documentation for flag details.\n"              \
-  "    filesystem: String, filesystem name.\n"                                         \
-  "\n"                                                                                 \
+#define VOLUME_INFORMATION_RETURNS \
+  "\n" \
+  "  Returns:\n" \
+  "    Tuple containing five values. Not coincidentally, this is the same form\n" \
+  "    as win32file.GetVolumeInformation, except that the volume label is unicode\n" \
+  "    and the serial number doesn't need manipulation to match the stat result.\n" \
+  "\n" \
+  "    volume_label: Unicode volume label.\n" \
+  "    serial_number: Integer, matches stat_result.st_dev for this volume.\n" \
+  "    component_length: Integer, maximum path component length on this volume.\n" \
+  "    flags: Integer. See Microsoft's documentation for flag details.\n" \
+  "    filesystem: String, filesystem name.\n" \
+  "\n" \
   "  Raises:\n"
 
 const char kGetVolumeInformationByHandleDoc[] =
