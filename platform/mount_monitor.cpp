@@ -54,14 +54,16 @@ bool MountTableMonitor::Changed() {
   return true;
 }
 
-bool RereadSchedule::DueAt(Nanoseconds now) const {
-  return !read_before_ || now >= next_read_;
+RereadSchedule::Nanoseconds RereadSchedule::BudgetAt(Nanoseconds now) const {
+  if (!read_before_) return kReadBudget;
+  return std::min(kReadBudget, budget_ + (now - budget_time_) / kReadShare);
 }
 
 void RereadSchedule::Read(Nanoseconds start, Nanoseconds end) {
-  unseen_change_ = false;
+  budget_ = BudgetAt(end) - (end - start);
+  budget_time_ = end;
   read_before_ = true;
-  next_read_ = start + std::max(kShortestGap, kReadShare * (end - start));
+  unseen_change_ = false;
 }
 
 RereadSchedule::Nanoseconds MonotonicNow() {

@@ -298,28 +298,30 @@ constexpr std::int64_t Ms(std::int64_t milliseconds) {
   return milliseconds * 1'000'000;
 }
 
-TEST(RereadScheduleTest, ReadsAtOnceAfterStillnessAndBoundedWhileChanging) {
+TEST(RereadScheduleTest, ReadsAtOnceUntilReadingTakesMoreThanItsShare) {
   linux_mounts::RereadSchedule schedule;
   EXPECT_TRUE(schedule.DueAt(Ms(0)));  // never read yet
   schedule.Read(Ms(0), Ms(10));
   EXPECT_FALSE(schedule.HasUnseenChange());
 
-  // Changes right after a read wait for the shortest gap, then are read.
+  // Short reads, one after another: the budget pays for each at once.
   schedule.NoteChange();
   EXPECT_TRUE(schedule.HasUnseenChange());
-  EXPECT_FALSE(schedule.DueAt(Ms(99)));
-  EXPECT_TRUE(schedule.DueAt(Ms(100)));
-  schedule.Read(Ms(100), Ms(110));
+  EXPECT_TRUE(schedule.DueAt(Ms(11)));
+  schedule.Read(Ms(11), Ms(21));
+  EXPECT_TRUE(schedule.DueAt(Ms(22)));
 
-  // After a still spell, a change is read by the first call after it.
-  schedule.NoteChange();
-  EXPECT_TRUE(schedule.DueAt(Ms(5000)));
+  // A read longer than the budget overspends it: the next waits five times
+  // the overspending, and reading stays within a fifth of the time.
+  schedule.Read(Ms(22), Ms(222));
+  EXPECT_FALSE(schedule.DueAt(Ms(222 + 5 * 100)));
+  EXPECT_TRUE(schedule.DueAt(Ms(223 + 5 * 100)));
 
-  // A slow read spaces the next one to five times its length.
-  schedule.Read(Ms(5000), Ms(5080));
-  schedule.NoteChange();
-  EXPECT_FALSE(schedule.DueAt(Ms(5399)));
-  EXPECT_TRUE(schedule.DueAt(Ms(5400)));
+  // After a still spell the whole budget is back, and no more.
+  schedule.Read(Ms(10000), Ms(10090));
+  EXPECT_TRUE(schedule.DueAt(Ms(10090)));
+  schedule.Read(Ms(10090), Ms(10110));
+  EXPECT_FALSE(schedule.DueAt(Ms(10110)));
 }
 
 }  // namespace

@@ -92,14 +92,14 @@ class MountTableWaker(object):
   """Wakes when the mount table changes: poll() reports POLLPRI on
   /proc/self/mountinfo after every mount and unmount in the namespace.
 
-  The module reads a changing mount table again at most every 100 ms and at
-  most a fifth of the time, so a look that starts soon after another may get
-  a table that lags the latest change, or one read afresh halfway through.
-  A look therefore starts no sooner than the longer of SETTLE and READ_SHARE
-  times the previous look's duration after that look ended: by then the
-  module reads afresh at once, and the look shows every change made before
-  it began.  Changes made meanwhile go into the same look; one made during
-  a look wakes the next.
+  The module holds its rereads of a changing mount table to a fifth of the
+  time, so a look that starts soon after another may get a table that lags
+  the latest change, or one read afresh halfway through.  A look therefore
+  starts no sooner than the longer of SETTLE and READ_SHARE times the
+  previous look's duration (which holds all of its reading) after that look
+  ended: by then the module reads afresh at once, and the look shows every
+  change made before it began.  Changes made meanwhile go into the same
+  look; one made during a look wakes the next.
   """
 
   SETTLE = 0.2
