@@ -23,6 +23,7 @@ import os
 import random
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 
@@ -45,9 +46,10 @@ def Mount(target, source='bench'):
     raise OSError(error, 'mount %s: %s' % (target, os.strerror(error)))
 
 
-def Churn(target, rate, report):
-  """The child: mounts and unmounts `target` until SIGTERM, `rate` changes
-  a second (a mount and an unmount are two), then writes its count."""
+def Churn(target, rate):
+  """The churning process: mounts and unmounts `target` until SIGTERM, `rate`
+  changes a second (a mount and an unmount are two; 0: as fast as it can),
+  then prints the rate it made."""
   stopping = []
   signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
   changes = 0
@@ -60,31 +62,25 @@ def Churn(target, rate, report):
       delay = start + changes / float(rate) - timing.WallTime()
       if delay > 0:
         timing.Sleep(delay)
-  os.write(report, '%d\n' % changes)
-  os._exit(0)  # pylint: disable=protected-access
+  sys.stdout.write('%f\n' % (changes / (timing.WallTime() - start)))
 
 
 class Churner(object):
-  """A child process changing the mount table while it lives."""
+  """A process of its own changing the mount table while it lives: started
+  afresh rather than forked, so that this process's memory is not shared
+  with it copy-on-write, which would slow this one down instead."""
 
   def __init__(self, target, rate):
-    read_end, write_end = os.pipe()
-    self.pid = os.fork()
-    if self.pid == 0:
-      os.close(read_end)
-      Churn(target, rate, write_end)
-    os.close(write_end)
-    self.report = read_end
-    self.start = timing.WallTime()
+    self.process = subprocess.Popen(
+        [sys.executable, os.path.abspath(__file__), '--churn', target,
+         '--rate', str(rate)], stdout=subprocess.PIPE)
 
   def Stop(self):
-    """Ends the child; the changes a second it made."""
-    os.kill(self.pid, signal.SIGTERM)
-    changes = int(os.read(self.report, 64) or 0)
-    elapsed = timing.WallTime() - self.start
-    os.close(self.report)
-    os.waitpid(self.pid, 0)
-    return changes / elapsed
+    """Ends the process; the changes a second it made."""
+    self.process.terminate()
+    rate = float(self.process.stdout.read() or 0)
+    self.process.wait()
+    return rate
 
 
 class Watchdog(object):
@@ -99,12 +95,12 @@ class Watchdog(object):
 
   def Expire(self, *_):
     self.cut = True
-    os.kill(self.churner.pid, signal.SIGSTOP)
+    self.churner.process.send_signal(signal.SIGSTOP)
 
   def Disarm(self):
     signal.setitimer(signal.ITIMER_REAL, 0)
     if self.cut:
-      os.kill(self.churner.pid, signal.SIGCONT)
+      self.churner.process.send_signal(signal.SIGCONT)
 
 
 def TimeRefresh(refresh):
@@ -115,10 +111,15 @@ def TimeRefresh(refresh):
 
 def main():
   parser = argparse.ArgumentParser()
-  parser.add_argument('--mounts', type=int, required=True)
-  parser.add_argument('--rounds', type=int, required=True)
+  parser.add_argument('--mounts', type=int)
+  parser.add_argument('--rounds', type=int)
   parser.add_argument('--limit', type=float, default=30)
+  parser.add_argument('--churn', metavar='TARGET', help=argparse.SUPPRESS)
+  parser.add_argument('--rate', type=float, help=argparse.SUPPRESS)
   args = parser.parse_args()
+  if args.churn:
+    Churn(args.churn, args.rate)
+    return
 
   directory = tempfile.mkdtemp(prefix='volumes-bench-churn-')
   mounted = []
