@@ -102,16 +102,17 @@ FileDescriptor OpenPath(const std::string& path) {
 
 // statvfs() of a path of any length; false with errno set.
 bool StatFilesystem(const std::string& path, struct statvfs& status) {
+  // One system call where the path fits, as nearly every mount point does.
+  if (path.size() < PATH_MAX) return ::statvfs(path.c_str(), &status) == 0;
   const FileDescriptor file = OpenPath(path);
   return file.get() >= 0 && ::fstatvfs(file.get(), &status) == 0;
 }
 
 DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
   DWORD flags = kFileCasePreservedNames | kFileUnicodeOnDisk;
-  const WideString& name = volume.filesystem;
-  const bool case_insensitive = name == WideFromUtf8("FAT32") ||
-                                name == WideFromUtf8("FAT") ||
-                                name == WideFromUtf8("exFAT");
+  const WideStringView name = volume.filesystem;
+  const bool case_insensitive = name == u"FAT32" || name == u"FAT" ||
+                                name == u"exFAT";
   if (!case_insensitive) flags |= kFileCaseSensitiveSearch;
   if ((status.f_flag & ST_RDONLY) != 0) flags |= kFileReadOnlyVolume;
   return flags;
@@ -231,13 +232,17 @@ class LinuxMachine final : public Machine {
     if (!mountinfo_path_.empty()) {
       return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
     }
-    // The monitor is asked before the table is read, so a change made
-    // while reading is reported at the next call.  Where nothing changed,
-    // that question is all a call costs.
-    if (monitor_.Changed()) schedule_.NoteChange();
-    if (table_ && !schedule_.HasUnseenChange()) return table_;
+    // Where nothing changed, the monitor's question is all a call costs.
+    // While a change waits for the reading budget, the monitor has nothing
+    // to add and is not asked; it is asked before the table is read, so
+    // that a change made while reading is reported at the next call.
+    if (table_ && !schedule_.HasUnseenChange()) {
+      if (!monitor_.Changed()) return table_;
+      schedule_.NoteChange();
+    }
     const auto start = linux_mounts::MonotonicNow();
     if (table_ && !schedule_.DueAt(start)) return table_;
+    monitor_.Changed();
     table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
     schedule_.Read(start, linux_mounts::MonotonicNow());
     return table_;
