@@ -21,6 +21,7 @@ import ctypes
 import json
 import os
 import random
+import select
 import shutil
 import signal
 import subprocess
@@ -34,6 +35,7 @@ sys.path.insert(0, BENCH)
 import timing  # pylint: disable=g-import-not-at-top
 
 MNT_DETACH = 2
+SETTLE_SECONDS = 0.5
 # (name, changes a second; 0: as fast as it can)
 CHURNS = (('churn_100', 100), ('churn_unthrottled', 0))
 
@@ -46,41 +48,66 @@ def Mount(target, source='bench'):
     raise OSError(error, 'mount %s: %s' % (target, os.strerror(error)))
 
 
-def Churn(target, rate):
-  """The churning process: mounts and unmounts `target` until SIGTERM, `rate`
-  changes a second (a mount and an unmount are two; 0: as fast as it can),
-  then prints the rate it made."""
-  stopping = []
-  signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
-  changes = 0
-  start = timing.WallTime()
-  while not stopping:
-    Mount(target, 'churn')
-    _libc.umount2(target, MNT_DETACH)
-    changes += 2
-    if rate:
-      delay = start + changes / float(rate) - timing.WallTime()
-      if delay > 0:
-        timing.Sleep(delay)
-  sys.stdout.write('%f\n' % (changes / (timing.WallTime() - start)))
+def Churn(target):
+  """The churning process.  Reads commands on its standard input: a rate,
+  in changes a second (a mount and an unmount are two; 0: as fast as it
+  can), starts mounting and unmounting `target`, answered "churning" once it
+  has for SETTLE_SECONDS; "stop" stops, answered with the rate it made."""
+  command = sys.stdin.readline()
+  while command:
+    rate = float(command)
+    changes = 0
+    start = timing.WallTime()
+    ready = False
+    while True:
+      Mount(target, 'churn')
+      _libc.umount2(target, MNT_DETACH)
+      changes += 2
+      now = timing.WallTime()
+      if not ready and now - start >= SETTLE_SECONDS:
+        sys.stdout.write('churning\n')
+        sys.stdout.flush()
+        ready = True
+      delay = start + changes / rate - now if rate else 0
+      if select.select([sys.stdin], [], [], max(delay, 0))[0]:
+        break
+    if sys.stdin.readline().strip() != 'stop':
+      raise SystemExit('churn: expected "stop"')
+    sys.stdout.write('%f\n' % (changes / (timing.WallTime() - start)))
+    sys.stdout.flush()
+    command = sys.stdin.readline()
 
 
 class Churner(object):
-  """A process of its own changing the mount table while it lives: started
-  afresh rather than forked, so that this process's memory is not shared
-  with it copy-on-write, which would slow this one down instead."""
+  """A process of its own that changes the mount table when asked.  It is
+  started once, before the refreshes are timed: starting a process forks
+  this one, and its memory, shared copy-on-write until then, costs a page
+  fault per page at its next write, which would be counted against the
+  refresh."""
 
-  def __init__(self, target, rate):
+  def __init__(self, target):
     self.process = subprocess.Popen(
-        [sys.executable, os.path.abspath(__file__), '--churn', target,
-         '--rate', str(rate)], stdout=subprocess.PIPE)
+        [sys.executable, os.path.abspath(__file__), '--churn', target],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+  def Start(self, rate):
+    """Returns once the mount table has been changing for a while: past the
+    start, steadily."""
+    self.process.stdin.write('%d\n' % rate)
+    self.process.stdin.flush()
+    if self.process.stdout.readline() != 'churning\n':
+      raise SystemExit('the churning process failed (exit %s)' %
+                       self.process.wait())
 
   def Stop(self):
-    """Ends the process; the changes a second it made."""
-    self.process.terminate()
-    rate = float(self.process.stdout.read() or 0)
+    """The changes a second that it made."""
+    self.process.stdin.write('stop\n')
+    self.process.stdin.flush()
+    return float(self.process.stdout.readline())
+
+  def Close(self):
+    self.process.stdin.close()
     self.process.wait()
-    return rate
 
 
 class Watchdog(object):
@@ -115,14 +142,14 @@ def main():
   parser.add_argument('--rounds', type=int)
   parser.add_argument('--limit', type=float, default=30)
   parser.add_argument('--churn', metavar='TARGET', help=argparse.SUPPRESS)
-  parser.add_argument('--rate', type=float, help=argparse.SUPPRESS)
   args = parser.parse_args()
   if args.churn:
-    Churn(args.churn, args.rate)
+    Churn(args.churn)
     return
 
   directory = tempfile.mkdtemp(prefix='volumes-bench-churn-')
   mounted = []
+  churner = None
   try:
     for number in range(args.mounts):
       target = os.path.join(directory, str(number))
@@ -131,8 +158,12 @@ def main():
       mounted.append(target)
     churn_target = os.path.join(directory, 'churn')
     os.mkdir(churn_target)
+    churner = Churner(churn_target)
     from windows import volumes  # pylint: disable=g-import-not-at-top
     service = volumes.VolumeInfo.__wrapped__()
+    # Twice: the first pays for the pages that starting the churner left
+    # shared.
+    service.AllVolumeEntries(True)
     table = len(service.AllVolumeEntries(True))
     refresh = service.AllVolumeEntries
     seconds = dict((name, []) for name in ['still'] + [n for n, _ in CHURNS])
@@ -144,11 +175,14 @@ def main():
       chooser.shuffle(cases)
       for case in cases:
         if case == 'still':
+          # The first takes in the changes of the churn before it, if any;
+          # the pause is the one a churn's start makes before its refresh.
+          refresh(True)
+          timing.Sleep(SETTLE_SECONDS)
           seconds['still'].append(TimeRefresh(refresh))
           continue
         name, rate = case
-        churner = Churner(churn_target, rate)
-        timing.Sleep(0.2)  # under way before the refresh starts
+        churner.Start(rate)
         watchdog = Watchdog(churner, args.limit)
         seconds[name].append(TimeRefresh(refresh))
         watchdog.Disarm()
@@ -160,8 +194,15 @@ def main():
       if name in rates:
         result[name]['changes_per_s'] = timing.Summary(rates[name])
         result[name]['cut'] = cut[name]
+        # Against the still refresh of the same round: the machine's speed
+        # drifts over a run, less over a round.
+        result[name]['vs_still'] = timing.Summary(
+            [churned / still for churned, still in zip(values,
+                                                       seconds['still'])])
     sys.stdout.write(json.dumps(result) + '\n')
   finally:
+    if churner:
+      churner.Close()
     for target in reversed(mounted):
       _libc.umount2(target, MNT_DETACH)
     shutil.rmtree(directory, ignore_errors=True)

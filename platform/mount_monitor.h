@@ -42,7 +42,7 @@ class MountTableMonitor {
 class RereadSchedule {
  public:
   using Nanoseconds = std::int64_t;
-  static constexpr Nanoseconds kReadBudget = 100'000'000;
+  static constexpr Nanoseconds kReadBudget = 10'000'000;
   static constexpr Nanoseconds kReadShare = 5;
 
   void NoteChange() { unseen_change_ = true; }

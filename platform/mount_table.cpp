@@ -186,14 +186,20 @@ class TableBuilder {
     if (!table || mnt_table_parse_file(table.get(), mountinfo_path) != 0) {
       return result;
     }
-    TableBuilder builder(*result);
-    for (Mount& mount : ReadMounts(table.get())) builder.Add(mount);
+    std::vector<Mount> mounts = ReadMounts(table.get());
+    TableBuilder builder(*result, mounts.size());
+    for (Mount& mount : mounts) builder.Add(mount);
     builder.OrderAndName();
     return result;
   }
 
  private:
-  explicit TableBuilder(MountTable& built) : built_(built) {}
+  TableBuilder(MountTable& built, std::size_t mount_count) : built_(built) {
+    built_.by_device_.reserve(mount_count);
+    built_.by_mount_id_.reserve(mount_count);
+    built_.by_mount_point_.reserve(mount_count);
+    built_.by_name_.reserve(mount_count);
+  }
 
   // Adds a storage mount: to its device's volume, made at its first mount,
   // and as a mount point of it when it is visible.
@@ -212,10 +218,10 @@ class TableBuilder {
     built_.by_mount_id_.emplace(mount.place.id, index);
     if (!mount.visible) return;
     is_listed_[index] = true;
-    std::string mount_point = mount.place.target;
-    if (mount_point.back() != '/') mount_point += '/';
-    if (built_.by_mount_point_.emplace(mount_point, index).second) {
-      built_.volumes_[index].mount_points.push_back(std::move(mount_point));
+    std::string& target = mount.place.target;
+    if (target.back() != '/') target += '/';
+    if (built_.by_mount_point_.emplace(target, index).second) {
+      built_.volumes_[index].mount_points.push_back(std::move(target));
     }
   }
 
@@ -252,13 +258,14 @@ class TableBuilder {
       LinuxVolume& volume = volumes.back();
       const std::string& uuid = uuids_[order[i]];
       if (IsGuidText(uuid)) volume.name = GuidPath(uuid);
-      if (volume.name.empty() ||
-          built_.by_name_.count(WideString(WithoutTrailingBackslash(volume.name))) != 0) {
+      WideString key(WithoutTrailingBackslash(volume.name));
+      if (key.empty() || built_.by_name_.count(key) != 0) {
         volume.name = DeviceGuidPath(volume.device);
+        key = WithoutTrailingBackslash(volume.name);
       }
       if (is_listed_[order[i]]) {
         built_.listed_ = i + 1;
-        built_.by_name_.emplace(WithoutTrailingBackslash(volume.name), i);
+        built_.by_name_.emplace(std::move(key), i);
       }
     }
     built_.volumes_ = std::move(volumes);

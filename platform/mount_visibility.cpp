@@ -7,13 +7,33 @@
 namespace platform::linux_mounts {
 namespace {
 
+// Where a mount was made: its parent's ID and its target, viewed in the
+// table, so that asking costs no copy.
+struct Place {
+  std::uint64_t parent_id;
+  std::string_view target;
+
+  bool operator==(const Place& other) const {
+    return parent_id == other.parent_id && target == other.target;
+  }
+};
+
+struct PlaceHash {
+  std::size_t operator()(const Place& place) const {
+    return std::hash<std::string_view>()(place.target) ^
+           (std::hash<std::uint64_t>()(place.parent_id) * 0x9E3779B97F4A7C15ull);
+  }
+};
+
 class Visibility {
  public:
   explicit Visibility(const std::vector<MountPlace>& mounts)
       : mounts_(mounts), reach_(mounts.size(), kUnknown) {
+    by_id_.reserve(mounts.size());
+    mounted_on_.reserve(mounts.size());
     for (std::size_t i = 0; i < mounts.size(); ++i) {
       by_id_.emplace(mounts[i].id, i);
-      mounted_on_.insert(Key(mounts[i].parent_id, mounts[i].target));
+      mounted_on_.insert({mounts[i].parent_id, mounts[i].target});
     }
   }
 
@@ -24,16 +44,9 @@ class Visibility {
  private:
   enum Reach : char { kUnknown, kReached, kUnreached };
 
-  // A parent's ID and a target: where a mount was made.
-  static std::string Key(std::uint64_t parent_id, std::string_view target) {
-    std::string key(reinterpret_cast<const char*>(&parent_id), sizeof parent_id);
-    key += target;
-    return key;
-  }
-
   // Whether a mount has another over its root.
   bool Covered(const MountPlace& mount) const {
-    return mounted_on_.count(Key(mount.id, mount.target)) != 0;
+    return mounted_on_.count({mount.id, mount.target}) != 0;
   }
 
   // Whether its parent has another mount on a directory above its target.
@@ -42,7 +55,7 @@ class Visibility {
     while (above.size() > 1) {
       const std::size_t slash = above.find_last_of('/');
       above = above.substr(0, slash == 0 ? 1 : slash);
-      if (mounted_on_.count(Key(mount.parent_id, above)) != 0) return true;
+      if (mounted_on_.count({mount.parent_id, above}) != 0) return true;
     }
     return false;
   }
@@ -71,7 +84,7 @@ class Visibility {
   const std::vector<MountPlace>& mounts_;
   std::vector<Reach> reach_;
   std::unordered_map<std::uint64_t, std::size_t> by_id_;
-  std::unordered_set<std::string> mounted_on_;  // Key(parent ID, target)
+  std::unordered_set<Place, PlaceHash> mounted_on_;
 };
 
 }  // namespace

@@ -301,27 +301,27 @@ constexpr std::int64_t Ms(std::int64_t milliseconds) {
 TEST(RereadScheduleTest, ReadsAtOnceUntilReadingTakesMoreThanItsShare) {
   linux_mounts::RereadSchedule schedule;
   EXPECT_TRUE(schedule.DueAt(Ms(0)));  // never read yet
-  schedule.Read(Ms(0), Ms(10));
+  schedule.Read(Ms(0), Ms(2));
   EXPECT_FALSE(schedule.HasUnseenChange());
 
   // Short reads, one after another: the budget pays for each at once.
   schedule.NoteChange();
   EXPECT_TRUE(schedule.HasUnseenChange());
-  EXPECT_TRUE(schedule.DueAt(Ms(11)));
-  schedule.Read(Ms(11), Ms(21));
-  EXPECT_TRUE(schedule.DueAt(Ms(22)));
+  EXPECT_TRUE(schedule.DueAt(Ms(3)));
+  schedule.Read(Ms(3), Ms(5));
+  EXPECT_TRUE(schedule.DueAt(Ms(5)));
 
   // A read longer than the budget overspends it: the next waits five times
   // the overspending, and reading stays within a fifth of the time.
-  schedule.Read(Ms(22), Ms(222));
-  EXPECT_FALSE(schedule.DueAt(Ms(222 + 5 * 100)));
-  EXPECT_TRUE(schedule.DueAt(Ms(223 + 5 * 100)));
+  schedule.Read(Ms(5), Ms(105));
+  EXPECT_FALSE(schedule.DueAt(Ms(105 + 5 * 90)));
+  EXPECT_TRUE(schedule.DueAt(Ms(106 + 5 * 90)));
 
   // After a still spell the whole budget is back, and no more.
-  schedule.Read(Ms(10000), Ms(10090));
-  EXPECT_TRUE(schedule.DueAt(Ms(10090)));
-  schedule.Read(Ms(10090), Ms(10110));
-  EXPECT_FALSE(schedule.DueAt(Ms(10110)));
+  schedule.Read(Ms(10000), Ms(10009));
+  EXPECT_TRUE(schedule.DueAt(Ms(10009)));
+  schedule.Read(Ms(10009), Ms(10019));
+  EXPECT_FALSE(schedule.DueAt(Ms(10019)));
 }
 
 }  // namespace
