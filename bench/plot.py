@@ -61,7 +61,7 @@ def PlotChurn(axes, churn):
   axes.scatter(places, [r['max'] for r in rows], color='#d62728', zorder=3,
                label='slowest')
   axes.axhline(2 * rows[0]['median'], color='#7f7f7f', linestyle='--',
-               label='2x the still median')
+               label='2x the still median (the target is per round)')
   axes.set_xticks(list(places))
   axes.set_xticklabels([label for _, label in cases])
   axes.set_ylim(bottom=0)

@@ -125,17 +125,16 @@ class VerdictTest(unittest.TestCase):
                    if v[0] == 'refresh, simulated']
     self.assertEqual((flat, total), (False, False))
 
-  def testChurnReadsTheSlowestRefreshAgainstTheStillMedian(self):
+  def testChurnReadsEveryRefreshAgainstItsRoundsStillOne(self):
     results = self.Results(native=10.0, python=1000.0, floor=10.0)
 
-    def Churn(slowest, cut=0):
-      row = {'refresh_s': {'median': 0.1, 'max': slowest}, 'cut': cut}
-      return {'available': True, 'mounts': 10, 'still':
-              {'refresh_s': {'median': 0.1, 'max': 0.1}},
-              'churn_100': row, 'churn_unthrottled': row}
+    def Churn(worst, cut=0):
+      row = {'vs_still': {'median': 1.0, 'max': worst}, 'cut': cut}
+      return {'available': True, 'mounts': 10, 'churn_100': row,
+              'churn_unthrottled': row}
 
-    for churn, expected in ((Churn(0.19), True), (Churn(0.21), False),
-                            (Churn(0.1, cut=1), False)):
+    for churn, expected in ((Churn(1.9), True), (Churn(2.1), False),
+                            (Churn(1.0, cut=1), False)):
       results['refresh_churn'] = churn
       met = [v[3] for v in run.Verdicts(results)
              if v[0] == 'refresh under churn, real Linux']
