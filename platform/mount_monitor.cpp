@@ -60,7 +60,7 @@ RereadSchedule::Nanoseconds RereadSchedule::BudgetAt(Nanoseconds now) const {
 }
 
 void RereadSchedule::Read(Nanoseconds start, Nanoseconds end) {
-  budget_ = BudgetAt(end) - (end - start);
+  budget_ = read_before_ ? BudgetAt(end) - (end - start) : kReadBudget;
   budget_time_ = end;
   read_before_ = true;
   unseen_change_ = false;

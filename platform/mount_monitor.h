@@ -33,7 +33,8 @@ class MountTableMonitor {
 // milliseconds at 10,000 mounts), so while changes go on, reading is held to
 // a kReadShare-th of the time: a budget of reading time that grows by a
 // kReadShare-th of the time passing, up to kReadBudget, pays for each read.
-// A call reads when a change is unseen and the budget is not spent.  So a
+// A call reads when a change is unseen and the budget is not spent; the
+// first reading, which also pays for setting up, is free.  So a
 // change after a still spell, or after a short run of changes, is seen by
 // the first call after it; while changes go on, a burst of calls (a table
 // refresh) gets on with its work at four fifths of its speed or better, and
@@ -42,7 +43,7 @@ class MountTableMonitor {
 class RereadSchedule {
  public:
   using Nanoseconds = std::int64_t;
-  static constexpr Nanoseconds kReadBudget = 10'000'000;
+  static constexpr Nanoseconds kReadBudget = 30'000'000;
   static constexpr Nanoseconds kReadShare = 5;
 
   void NoteChange() { unseen_change_ = true; }

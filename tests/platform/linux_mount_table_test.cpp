@@ -301,27 +301,27 @@ constexpr std::int64_t Ms(std::int64_t milliseconds) {
 TEST(RereadScheduleTest, ReadsAtOnceUntilReadingTakesMoreThanItsShare) {
   linux_mounts::RereadSchedule schedule;
   EXPECT_TRUE(schedule.DueAt(Ms(0)));  // never read yet
-  schedule.Read(Ms(0), Ms(2));
+  schedule.Read(Ms(0), Ms(200));       // the first read is free
   EXPECT_FALSE(schedule.HasUnseenChange());
 
   // Short reads, one after another: the budget pays for each at once.
   schedule.NoteChange();
   EXPECT_TRUE(schedule.HasUnseenChange());
-  EXPECT_TRUE(schedule.DueAt(Ms(3)));
-  schedule.Read(Ms(3), Ms(5));
-  EXPECT_TRUE(schedule.DueAt(Ms(5)));
+  EXPECT_TRUE(schedule.DueAt(Ms(201)));
+  schedule.Read(Ms(201), Ms(211));
+  EXPECT_TRUE(schedule.DueAt(Ms(211)));
 
   // A read longer than the budget overspends it: the next waits five times
   // the overspending, and reading stays within a fifth of the time.
-  schedule.Read(Ms(5), Ms(105));
-  EXPECT_FALSE(schedule.DueAt(Ms(105 + 5 * 90)));
-  EXPECT_TRUE(schedule.DueAt(Ms(106 + 5 * 90)));
+  schedule.Read(Ms(211), Ms(311));
+  EXPECT_FALSE(schedule.DueAt(Ms(311 + 5 * 70)));
+  EXPECT_TRUE(schedule.DueAt(Ms(312 + 5 * 70)));
 
   // After a still spell the whole budget is back, and no more.
-  schedule.Read(Ms(10000), Ms(10009));
-  EXPECT_TRUE(schedule.DueAt(Ms(10009)));
-  schedule.Read(Ms(10009), Ms(10019));
-  EXPECT_FALSE(schedule.DueAt(Ms(10019)));
+  schedule.Read(Ms(10000), Ms(10029));
+  EXPECT_TRUE(schedule.DueAt(Ms(10029)));
+  schedule.Read(Ms(10029), Ms(10039));
+  EXPECT_FALSE(schedule.DueAt(Ms(10039)));
 }
 
 }  // namespace
