@@ -3,8 +3,10 @@
   python3 bench/plot.py bench/results.json bench/results.png
 
 Left: refresh time per volume against the number of volumes, simulated and
-real, with psutil's per mount.  Right: the per-call cost of the module, the
+real, with psutil's per mount.  Middle: the per-call cost of the module, the
 same Python compiled with Cython, that Python interpreted, and the floor.
+Right: a refresh of 10,000 mounts with the mount table still and while
+another process changes it.
 """
 
 import json
@@ -43,12 +45,38 @@ def Errors(summaries):
           [s['q3'] - s['median'] for s in summaries]]
 
 
+def PlotChurn(axes, churn):
+  axes.set_title('Refresh while mounts change')
+  if not churn.get('available'):
+    axes.text(0.5, 0.5, 'not measured:\n%s' % churn.get('reason'),
+              ha='center', va='center', transform=axes.transAxes)
+    axes.set_axis_off()
+    return
+  cases = [('still', 'still'), ('churn_100', '100\nchanges/s'),
+           ('churn_unthrottled', 'as fast as\nthey come')]
+  rows = [churn[key]['refresh_s'] for key, _ in cases]
+  places = range(len(cases))
+  axes.bar(places, [r['median'] for r in rows], color='#1f77b4',
+           label='median')
+  axes.scatter(places, [r['max'] for r in rows], color='#d62728', zorder=3,
+               label='slowest')
+  axes.axhline(2 * rows[0]['median'], color='#7f7f7f', linestyle='--',
+               label='2x the still median (the target is per round)')
+  axes.set_xticks(list(places))
+  axes.set_xticklabels([label for _, label in cases])
+  axes.set_ylim(bottom=0)
+  axes.set_ylabel('wall-clock seconds per refresh, %d mounts' %
+                  churn['mounts'])
+  axes.grid(True, axis='y', alpha=0.3)
+  axes.legend(loc='upper left', fontsize=9)
+
+
 def main():
   source, target = sys.argv[1], sys.argv[2]
   with open(source) as results_file:
     results = json.load(results_file)
-  figure, (refresh, calls) = plt.subplots(
-      1, 2, figsize=(15, 7), gridspec_kw={'width_ratios': [1, 1.35]})
+  figure, (refresh, calls, churn) = plt.subplots(
+      1, 3, figsize=(20, 7), gridspec_kw={'width_ratios': [1, 1.35, 0.6]})
 
   simulated = results.get('refresh_simulated', [])
   if simulated:
@@ -98,6 +126,8 @@ def main():
   calls.set_title('Per-call cost')
   calls.grid(True, axis='x', which='both', alpha=0.3)
   calls.legend(loc='upper right', fontsize=9)
+
+  PlotChurn(churn, results.get('refresh_churn', {}))
 
   figure.suptitle('windows.volumes benchmark, %s, commit %s (%d rounds)' % (
       results['when'], results['commit'], results['method']['rounds']))

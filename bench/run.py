@@ -15,7 +15,10 @@ is missed.
 Every ratio comes from this one run: the per-call costs are timed in the
 same interleaved rounds, the refreshes of every size in the same rounds, and
 the real machine's too (one mount namespace per count, each with its own
-psutil process, the module and psutil alternating within each).
+psutil process, the module and psutil alternating within each).  The
+refresh of 10,000 mounts while another process changes the mount table is
+timed by the wall clock in a namespace of its own (churn_refresh.py), the
+still refresh in the same rounds.
 """
 
 import argparse
@@ -374,6 +377,40 @@ def TimeRealRefreshes(tree, rounds, quick, chooser):
           'namespace': ' '.join(namespace) + ', one per count'}
 
 
+CHURN_MOUNTS = 10000
+CHURN_CASES = (('churn_100', '100 changes/s'),
+               ('churn_unthrottled', 'changes as fast as they come'))
+
+
+def TimeChurnRefreshes(tree, rounds, quick):
+  """This Linux machine with 10,000 tmpfs mounts in a private mount
+  namespace: the refresh with the mount table still and while another
+  process changes it (churn_refresh.py)."""
+  if not sys.platform.startswith('linux'):
+    return {'available': False, 'reason': 'not Linux'}
+  if os.geteuid() != 0:
+    return {'available': False, 'reason': 'mounting needs root'}
+  namespace = ['unshare', '--mount', '--propagation', 'private']
+  environment = dict(os.environ)
+  environment.pop('VOLUMES_SIMULATION', None)
+  environment.pop('VOLUMES_SIMULATION_JOURNAL', None)
+  environment['PYTHONPATH'] = os.pathsep.join([tree, BENCH])
+  mounts = 2000 if quick else CHURN_MOUNTS
+  sys.stderr.write('refresh under churn: %d mounts, %d rounds\n' %
+                   (mounts, rounds))
+  try:
+    output = subprocess.check_output(
+        namespace + [sys.executable, os.path.join(BENCH, 'churn_refresh.py'),
+                     '--mounts', str(mounts), '--rounds', str(rounds)],
+        env=environment)
+  except (OSError, subprocess.CalledProcessError) as error:
+    return {'available': False, 'reason': 'churn_refresh.py: %s' % error}
+  result = json.loads(output)
+  result['available'] = True
+  result['namespace'] = ' '.join(namespace)
+  return result
+
+
 # ---------------------------------------------------------------------------
 # Verdicts and the table
 
@@ -455,6 +492,21 @@ def Verdicts(results):
   else:
     verdicts.append(('refresh, real Linux', 'measured',
                      real.get('reason', 'not run'), False))
+  churn = results.get('refresh_churn', {})
+  if churn.get('available'):
+    for key, label in CHURN_CASES:
+      ratio = churn[key]['vs_still']
+      verdicts.append(('refresh under churn, real Linux',
+                       '%d mounts, %s: every refresh <= 2x still' %
+                       (churn['mounts'], label),
+                       'at most %.2fx its round\'s still (median %.2fx)%s' %
+                       (ratio['max'], ratio['median'],
+                        ', %d cut' % churn[key]['cut']
+                        if churn[key]['cut'] else ''),
+                       ratio['max'] <= 2 and not churn[key]['cut']))
+  else:
+    verdicts.append(('refresh under churn, real Linux', 'measured',
+                     churn.get('reason', 'not run'), False))
   return verdicts
 
 
@@ -534,6 +586,21 @@ def PrintTable(results):
           row['module_vs_psutil']['median'])
   else:
     print 'refresh, this machine: not measured (%s)' % real.get('reason')
+  churn = results.get('refresh_churn', {})
+  print
+  if churn.get('available'):
+    print '%-34s %10s %10s %10s %10s' % (
+        'refresh, %d tmpfs mounts' % churn['mounts'], 'median s', 'max s',
+        'vs still', 'changes/s')
+    for key, label in (('still', 'mount table still'),) + CHURN_CASES:
+      row = churn[key]
+      print '%-34s %10.3f %10.3f %10s %10s' % (
+          label, row['refresh_s']['median'], row['refresh_s']['max'],
+          '%.2fx' % row['vs_still']['median'] if 'vs_still' in row else '',
+          '%.0f' % row['changes_per_s']['median']
+          if 'changes_per_s' in row else '')
+  else:
+    print 'refresh under churn: not measured (%s)' % churn.get('reason')
 
 
 def Progress(what, done, total):
@@ -609,9 +676,12 @@ def main():
     shutil.rmtree(directory, ignore_errors=True)
   if args.no_real:
     results['refresh_real'] = {'available': False, 'reason': 'left out'}
+    results['refresh_churn'] = {'available': False, 'reason': 'left out'}
   else:
     results['refresh_real'] = TimeRealRefreshes(
         os.path.abspath(args.tree), args.refresh_rounds, args.quick, chooser)
+    results['refresh_churn'] = TimeChurnRefreshes(
+        os.path.abspath(args.tree), args.refresh_rounds, args.quick)
   # CPU time leaves out the time others ran, not their effect on the caches
   # and the clock rate: a busy machine shows in every figure of a run alike.
   results['machine']['load_average'] = {'before': load_before[0],

@@ -10,8 +10,10 @@ order, so that a slow moment of the machine falls on all of them alike.
 import ctypes
 import itertools
 import random
+import time
 
 REPEAT = 20
+CLOCK_MONOTONIC = 1
 CLOCK_PROCESS_CPUTIME_ID = 2
 
 
@@ -26,11 +28,23 @@ _now = _Timespec()
 _now_ref = ctypes.byref(_now)
 
 
-def CpuTime():
-  """Seconds of CPU time that this process has used, user and system."""
-  if _clock_gettime(CLOCK_PROCESS_CPUTIME_ID, _now_ref) != 0:
+def _Clock(clock):
+  if _clock_gettime(clock, _now_ref) != 0:
     raise OSError(ctypes.get_errno(), 'clock_gettime failed')
   return _now.tv_sec + _now.tv_nsec * 1e-9
+
+
+def CpuTime():
+  """Seconds of CPU time that this process has used, user and system."""
+  return _Clock(CLOCK_PROCESS_CPUTIME_ID)
+
+
+def WallTime():
+  """Seconds of a clock that no change of the system's time moves."""
+  return _Clock(CLOCK_MONOTONIC)
+
+
+Sleep = time.sleep
 
 
 def Percentile(values, fraction):

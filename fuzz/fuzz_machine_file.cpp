@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/machine_file.h"
+#include "platform/machine_description.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   using namespace platform::simulation;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const Machine machine = ParseMachine(text);
+    const MachineDescription machine = ParseMachineDescription(text);
     // Every name and path of the machine finds a volume.
     for (const Volume& volume : machine.volumes) {
       if (FindVolume(machine, volume.name) == nullptr) __builtin_trap();

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/kernel32.h"
-#include "platform/machine_file.h"
+#include "platform/machine_description.h"
 #include "platform/wide_string.h"
 
 namespace {
@@ -120,7 +120,7 @@ struct Caller {
 };
 
 // Every call once on every name and path of `machine`.
-void CallEverything(const simulation::Machine& machine) {
+void CallEverything(const simulation::MachineDescription& machine) {
   Caller caller;
   caller.FindFirst(kMaxPath + 1);
   for (int round = 0; round < 64 && !caller.open.empty(); ++round) {
@@ -219,9 +219,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   unsetenv("VOLUMES_SIMULATION_JOURNAL");
   if (separator == nullptr) {
     try {
-      CallEverything(simulation::ParseMachine(text));
+      CallEverything(simulation::ParseMachineDescription(text));
     } catch (const simulation::MachineFileError&) {
-      CallEverything(simulation::Machine{});  // every call refused
+      CallEverything(simulation::MachineDescription{});  // every call refused
     }
     return 0;
   }

@@ -1,4 +1,5 @@
-// Routes every kernel32 call to the machine that answers it at that moment.
+// Routes every kernel32 call to the machine that answers it at that moment,
+// and keeps the one table of open enumerations.
 //
 // This is the platform layer's boundary: whatever goes wrong inside a
 // machine, the call returns kernel32's failure value with a last error, and
@@ -7,140 +8,190 @@
 #include "platform/kernel32.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 
-#include "platform/backend.h"
+#include "platform/machine.h"
 #include "platform/simulated_machine.h"
 #include "platform/system_access.h"
 
 namespace platform {
 namespace {
 
-// The machine that answers: the simulated machine of a file, or, for an
-// empty file name, the native one.
-using MachineName = std::string;
+// The path of the machine file that answers, or empty for the native
+// machine.  The simulation switch is read at every call, so that a test may
+// move the process to another machine between two calls.
+using MachinePath = std::string;
 
-// The simulation switch is read at every call, so that a test may move the
-// process to another machine between two calls.  On Windows it is read from
-// the process's environment, where the host's own C runtime changes it.
-MachineName CurrentMachine() { return EnvironmentValue("VOLUMES_SIMULATION"); }
+MachinePath CurrentMachinePath() {
+  return EnvironmentValue("VOLUMES_SIMULATION");
+}
+
+// Never destroyed: a call may still come while statics are.
+simulation::SimulatedMachine& Simulated() {
+  static auto* const machine = new simulation::SimulatedMachine;
+  return *machine;
+}
 
 template <class Call>
-auto AnswerFrom(const MachineName& machine_name, Call&& call) {
-  if (!machine_name.empty()) {
-    simulation::SimulatedMachine machine(machine_name.c_str());
-    return call(static_cast<Backend&>(machine));
+auto AnswerFrom(const MachinePath& path, Call&& call) {
+  if (!path.empty()) {
+    simulation::SimulatedMachine::At machine(Simulated(), path);
+    return call(static_cast<Machine&>(machine));
   }
-  return call(NativeBackend());
+  return call(NativeMachine());
 }
 
 template <class Call>
 auto Dispatch(Call&& call) {
-  return AnswerFrom(CurrentMachine(), call);
+  return AnswerFrom(CurrentMachinePath(), call);
 }
 
 // Runs one call of the boundary: an exception becomes `failure` with
 // ERROR_NOT_ENOUGH_MEMORY for an allocation that failed, and
-// ERROR_INTERNAL_ERROR for anything else.
+// ERROR_INTERNAL_ERROR, said on standard error, for anything else.
 template <class Result, class Call>
-Result Guarded(Result failure, Call&& call) noexcept {
+Result Guarded(const char* name, Result failure, Call&& call) noexcept {
   try {
     return call();
   } catch (const std::bad_alloc&) {
     SetLastError(kErrorNotEnoughMemory);
+    return failure;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "volume platform: %s: internal error: %s\n", name,
+                 error.what());
   } catch (...) {
-    SetLastError(kErrorInternalError);
+    std::fprintf(stderr, "volume platform: %s: internal error\n", name);
   }
+  SetLastError(kErrorInternalError);
   return failure;
 }
 
-// The machine that opened each open enumeration: the enumeration belongs to
-// it until it is closed, whatever the switch says meanwhile.  Every machine
-// draws its handle values from one pool (EnumerationHandles, or kernel32's
-// own on Windows), so a value names one enumeration of one machine.
-class EnumerationOwners {
- public:
-  void Remember(HANDLE find, const MachineName& machine) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    owners_[Key(find)] = machine;
-  }
+// One open enumeration: the machine that opened it, which answers for it
+// until it is closed whatever the switch says meanwhile, the list that its
+// FindFirstVolumeW took, and how many names it has handed out.
+struct Enumeration {
+  MachinePath owner;
+  std::shared_ptr<const VolumeList> volumes;
+  std::size_t handed_out = 1;  // the first name, by FindFirstVolumeW
 
-  // The machine that opened `find`; the current one when no open
-  // enumeration has that handle.
-  MachineName OwnerOf(HANDLE find) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      const auto found = owners_.find(Key(find));
-      if (found != owners_.end()) return found->second;
+  BOOL Next(WCHAR* name, DWORD length) {
+    if (const auto error = volumes->FindNextError(handed_out)) {
+      return FailWith(*error);
     }
-    return CurrentMachine();
+    if (handed_out >= volumes->VolumeCount()) {
+      return FailWith(kErrorNoMoreFiles);
+    }
+    if (!CopyWithNul(volumes->VolumeName(handed_out), name, length)) {
+      return FailWith(kErrorFilenameExcedRange);
+    }
+    ++handed_out;
+    return kTrue;
+  }
+};
+
+// The open enumerations of every machine, by handle value: the smallest
+// positive integer that no other open enumeration has, so that a value
+// names one enumeration of one machine.
+class EnumerationTable {
+ public:
+  HANDLE Add(Enumeration enumeration) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::intptr_t value = 1;
+    for (const auto& open : open_) {
+      if (open.first != value) break;
+      ++value;
+    }
+    open_.emplace(value, std::move(enumeration));
+    return reinterpret_cast<HANDLE>(value);
   }
 
-  void Forget(HANDLE find) noexcept {
+  // Runs call(enumeration) under the table's lock, with null for a handle
+  // that no open enumeration has.
+  template <class Call>
+  BOOL With(HANDLE find, Call&& call) {
     std::lock_guard<std::mutex> lock(mutex_);
-    owners_.erase(Key(find));
+    const auto found = open_.find(reinterpret_cast<std::intptr_t>(find));
+    return call(found == open_.end() ? nullptr : &found->second);
+  }
+
+  // Takes the enumeration out of the table, its value free again.
+  std::optional<Enumeration> Remove(HANDLE find) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = open_.find(reinterpret_cast<std::intptr_t>(find));
+    if (found == open_.end()) return std::nullopt;
+    std::optional<Enumeration> removed(std::move(found->second));
+    open_.erase(found);
+    return removed;
   }
 
  private:
-  static std::intptr_t Key(HANDLE find) {
-    return reinterpret_cast<std::intptr_t>(find);
-  }
-
   std::mutex mutex_;
-  std::map<std::intptr_t, MachineName> owners_;
+  std::map<std::intptr_t, Enumeration> open_;
 };
 
 // Never destroyed: a handle may still be closed while statics are.
-EnumerationOwners& Owners() {
-  static EnumerationOwners* const owners = new EnumerationOwners;
-  return *owners;
+EnumerationTable& Enumerations() {
+  static auto* const table = new EnumerationTable;
+  return *table;
+}
+
+HANDLE FailFirst(DWORD error) {
+  SetLastError(error);
+  return InvalidHandleValue();
 }
 
 }  // namespace
 
 HANDLE FindFirstVolumeW(WCHAR* lpszVolumeName, DWORD cchBufferLength) {
-  return Guarded(InvalidHandleValue(), [&] {
-    const MachineName owner = CurrentMachine();
-    return AnswerFrom(owner, [&](Backend& machine) {
-      const HANDLE find =
-          machine.FindFirstVolumeW(lpszVolumeName, cchBufferLength);
-      if (find == InvalidHandleValue()) return find;
-      try {
-        Owners().Remember(find, owner);
-      } catch (...) {
-        machine.FindVolumeClose(find);  // nobody could ever close it
-        throw;
-      }
-      return find;
+  return Guarded("FindFirstVolumeW", InvalidHandleValue(), [&] {
+    MachinePath owner = CurrentMachinePath();
+    auto volumes = AnswerFrom(owner, [&](Machine& machine) {
+      return machine.OpenEnumeration(cchBufferLength);
     });
+    if (!volumes) return InvalidHandleValue();
+    if (volumes->VolumeCount() == 0) return FailFirst(kErrorNoMoreFiles);
+    if (!CopyWithNul(volumes->VolumeName(0), lpszVolumeName, cchBufferLength)) {
+      return FailFirst(kErrorFilenameExcedRange);
+    }
+    return Enumerations().Add({std::move(owner), std::move(volumes)});
   });
 }
 
 BOOL FindNextVolumeW(HANDLE hFindVolume, WCHAR* lpszVolumeName,
                      DWORD cchBufferLength) {
-  return Guarded(FALSE, [&] {
-    return AnswerFrom(Owners().OwnerOf(hFindVolume), [&](Backend& machine) {
-      return machine.FindNextVolumeW(hFindVolume, lpszVolumeName,
-                                     cchBufferLength);
+  return Guarded("FindNextVolumeW", kFalse, [&] {
+    return Enumerations().With(hFindVolume, [&](Enumeration* open) {
+      MachinePath current;
+      if (open == nullptr) current = CurrentMachinePath();
+      const MachinePath& owner = open != nullptr ? open->owner : current;
+      const BOOL admitted = AnswerFrom(owner, [&](Machine& machine) {
+        return machine.ContinueEnumeration(hFindVolume, cchBufferLength);
+      });
+      if (!admitted) return kFalse;
+      if (open == nullptr) return FailWith(kErrorInvalidHandle);
+      return open->Next(lpszVolumeName, cchBufferLength);
     });
   });
 }
 
 BOOL FindVolumeClose(HANDLE hFindVolume) {
-  return Guarded(FALSE, [&] {
-    const MachineName owner = Owners().OwnerOf(hFindVolume);
-    // The owner releases the handle even when it fails otherwise (a machine
-    // file gone bad), so the record goes with it whatever the answer.
-    struct ForgetOnExit {
-      HANDLE find;
-      ~ForgetOnExit() { Owners().Forget(find); }
-    } forget{hFindVolume};
-    return AnswerFrom(owner, [&](Backend& machine) {
-      return machine.FindVolumeClose(hFindVolume);
+  return Guarded("FindVolumeClose", kFalse, [&] {
+    // Closed first, so that no enumeration outlives its caller even when
+    // its machine refuses the call (a machine file gone bad).
+    const std::optional<Enumeration> closed = Enumerations().Remove(hFindVolume);
+    const MachinePath owner = closed ? closed->owner : CurrentMachinePath();
+    const BOOL admitted = AnswerFrom(owner, [&](Machine& machine) {
+      return machine.CloseEnumeration(hFindVolume);
     });
+    if (!admitted) return kFalse;
+    return closed ? kTrue : FailWith(kErrorInvalidHandle);
   });
 }
 
@@ -151,8 +202,8 @@ BOOL GetVolumeInformationW(const WCHAR* lpRootPathName,
                            DWORD* lpFileSystemFlags,
                            WCHAR* lpFileSystemNameBuffer,
                            DWORD nFileSystemNameSize) {
-  return Guarded(FALSE, [&] {
-    return Dispatch([&](Backend& machine) {
+  return Guarded("GetVolumeInformationW", kFalse, [&] {
+    return Dispatch([&](Machine& machine) {
       return machine.GetVolumeInformationW(
           lpRootPathName,
           {lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
@@ -169,8 +220,8 @@ BOOL GetVolumeInformationByHandleW(HANDLE hFile, WCHAR* lpVolumeNameBuffer,
                                    DWORD* lpFileSystemFlags,
                                    WCHAR* lpFileSystemNameBuffer,
                                    DWORD nFileSystemNameSize) {
-  return Guarded(FALSE, [&] {
-    return Dispatch([&](Backend& machine) {
+  return Guarded("GetVolumeInformationByHandleW", kFalse, [&] {
+    return Dispatch([&](Machine& machine) {
       return machine.GetVolumeInformationByHandleW(
           hFile,
           {lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
@@ -184,8 +235,8 @@ BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* lpszVolumeName,
                                       WCHAR* lpszVolumePathNames,
                                       DWORD cchBufferLength,
                                       DWORD* lpcchReturnLength) {
-  return Guarded(FALSE, [&] {
-    return Dispatch([&](Backend& machine) {
+  return Guarded("GetVolumePathNamesForVolumeNameW", kFalse, [&] {
+    return Dispatch([&](Machine& machine) {
       return machine.GetVolumePathNamesForVolumeNameW(
           lpszVolumeName, lpszVolumePathNames, cchBufferLength,
           lpcchReturnLength);
@@ -194,8 +245,8 @@ BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* lpszVolumeName,
 }
 
 UINT GetDriveTypeW(const WCHAR* lpRootPathName) {
-  return Guarded(kDriveUnknown, [&] {
-    return Dispatch([&](Backend& machine) {
+  return Guarded("GetDriveTypeW", kDriveUnknown, [&] {
+    return Dispatch([&](Machine& machine) {
       return machine.GetDriveTypeW(lpRootPathName);
     });
   });
@@ -205,25 +256,13 @@ BOOL GetDiskFreeSpaceExW(const WCHAR* lpDirectoryName,
                          ULONGLONG* lpFreeBytesAvailableToCaller,
                          ULONGLONG* lpTotalNumberOfBytes,
                          ULONGLONG* lpTotalNumberOfFreeBytes) {
-  return Guarded(FALSE, [&] {
-    return Dispatch([&](Backend& machine) {
+  return Guarded("GetDiskFreeSpaceExW", kFalse, [&] {
+    return Dispatch([&](Machine& machine) {
       return machine.GetDiskFreeSpaceExW(
           lpDirectoryName, lpFreeBytesAvailableToCaller, lpTotalNumberOfBytes,
           lpTotalNumberOfFreeBytes);
     });
   });
 }
-
-#ifdef _WIN32
-// Every backend shares the thread's own Win32 last error.
-DWORD GetLastError() { return ::GetLastError(); }
-void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
-#else
-namespace {
-thread_local DWORD last_error = kErrorSuccess;
-}
-DWORD GetLastError() { return last_error; }
-void SetLastError(DWORD dwErrCode) { last_error = dwErrCode; }
-#endif
 
 }  // namespace platform

@@ -14,32 +14,25 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace platform {
 
-#ifdef _WIN32
-using ::BOOL;
-using ::DWORD;
-using ::HANDLE;
-using ::UINT;
-using ::ULONGLONG;
-using ::WCHAR;
-#else
+// kernel32's types, declared here so that no caller needs <windows.h>:
+// windows_api.h asserts that they are windows.h's own where both meet.
 using BOOL = int;
-using DWORD = std::uint32_t;
-using HANDLE = void*;
 using UINT = unsigned int;
 using ULONGLONG = std::uint64_t;
+using HANDLE = void*;
+#ifdef _WIN32
+using DWORD = unsigned long;  // 32 bits on Windows
+using WCHAR = wchar_t;
+#else
+using DWORD = std::uint32_t;
 using WCHAR = char16_t;
-
-inline constexpr BOOL FALSE = 0;
-inline constexpr BOOL TRUE = 1;
 #endif
 
 // kernel32's constants, under names that no macro of windows.h can reach.
+inline constexpr BOOL kFalse = 0;
+inline constexpr BOOL kTrue = 1;
 inline constexpr DWORD kMaxPath = 260;
 
 inline constexpr DWORD kErrorSuccess = 0;
@@ -116,7 +109,7 @@ BOOL GetDiskFreeSpaceExW(const WCHAR* lpDirectoryName,
                          ULONGLONG* lpTotalNumberOfBytes,
                          ULONGLONG* lpTotalNumberOfFreeBytes);
 
-// The calling thread's last error, as every backend leaves it.
+// The calling thread's last error, as every machine leaves it.
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 

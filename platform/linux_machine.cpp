@@ -1,24 +1,10 @@
 // The real Linux machine, answering the kernel32 volume calls from the
-// mount table (mount_table.h).
+// mount table (mount_table.h) as README's table ("The real machine") says.
 //
-//   volume GUID path  \\?\Volume{<filesystem UUID>}\, or a GUID made from the
-//                     device number where the filesystem has no UUID
-//   mount points      every visible mount of that device, with a trailing
-//                     '/', in mount-table order (bind mounts included)
-//   serial number     the device number, when it fits 32 bits; a volume
-//                     whose device number does not fit has no serial number
-//                     to give, and its volume information fails with
-//                     kErrorArithmeticOverflow rather than report a number
-//                     that stat() would never show
-//   root paths        a GUID path or a mount point, ending in a backslash;
-//                     handles are file descriptors
-//
-// A table is kept until libmount's monitor reports a change of the kernel's
-// mount table.  Building it asks nothing of a network or FUSE filesystem
-// (of mounted filesystems, btrfs alone is asked, for its subvolumes' device
-// numbers); only a call about one volume opens that volume's mount point,
-// so a hung FUSE daemon or NFS server stalls the calls about its own volume
-// and no others.
+// A table is kept until libmount's monitor (mount_monitor.h) reports a
+// change of the kernel's mount table.  Only a call about one volume opens
+// that volume's mount point, so a hung FUSE daemon or NFS server stalls the
+// calls about its own volume and no others.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -31,11 +17,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "platform/backend.h"
-#include "platform/enumeration_table.h"
 #include "platform/linux_errors.h"
 #include "platform/linux_machine.h"
+#include "platform/machine.h"
+#include "platform/mount_monitor.h"
 #include "platform/mount_table.h"
 #include "platform/wide_string.h"
 
@@ -115,16 +102,17 @@ FileDescriptor OpenPath(const std::string& path) {
 
 // statvfs() of a path of any length; false with errno set.
 bool StatFilesystem(const std::string& path, struct statvfs& status) {
+  // One system call where the path fits, as nearly every mount point does.
+  if (path.size() < PATH_MAX) return ::statvfs(path.c_str(), &status) == 0;
   const FileDescriptor file = OpenPath(path);
   return file.get() >= 0 && ::fstatvfs(file.get(), &status) == 0;
 }
 
 DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
   DWORD flags = kFileCasePreservedNames | kFileUnicodeOnDisk;
-  const WideString& name = volume.filesystem;
-  const bool case_insensitive = name == WideFromUtf8("FAT32") ||
-                                name == WideFromUtf8("FAT") ||
-                                name == WideFromUtf8("exFAT");
+  const WideStringView name = volume.filesystem;
+  const bool case_insensitive = name == u"FAT32" || name == u"FAT" ||
+                                name == u"exFAT";
   if (!case_insensitive) flags |= kFileCaseSensitiveSearch;
   if ((status.f_flag & ST_RDONLY) != 0) flags |= kFileReadOnlyVolume;
   return flags;
@@ -144,30 +132,20 @@ BOOL WriteVolumeInformation(const LinuxVolume& volume, dev_t device,
                        FileSystemFlags(volume, status), volume.filesystem);
 }
 
-class LinuxMachine final : public Backend {
+class LinuxMachine final : public Machine {
  public:
   // An empty path: this process's own mount table, watched for changes.
   explicit LinuxMachine(std::string mountinfo_path = std::string())
       : mountinfo_path_(std::move(mountinfo_path)) {}
 
-  HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) override {
-    return enumerations_.FindFirstVolumeW(CurrentTable(), name, length);
-  }
-
-  BOOL FindNextVolumeW(HANDLE find, WCHAR* name, DWORD length) override {
-    return enumerations_.FindNextVolumeW(find, name, length);
-  }
-
-  BOOL FindVolumeClose(HANDLE find) override {
-    return enumerations_.FindVolumeClose(find);
+  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
+    return CurrentTable();
   }
 
   BOOL GetVolumeInformationW(const WCHAR* root,
                              const VolumeInformationOutputs& outputs) override {
     const WideStringView root_path = WideView(root);
-    if (root_path.empty() || root_path.back() != u'\\') {
-      return FailWith(kErrorInvalidName);
-    }
+    if (!IsRootPath(root_path)) return FailWith(kErrorInvalidName);
     const auto table = CurrentTable();
     const LinuxVolume* volume = FindByRoot(*table, root_path);
     if (volume == nullptr) return FailWith(NotARootError(root_path));
@@ -210,17 +188,12 @@ class LinuxMachine final : public Backend {
     const auto table = CurrentTable();
     const LinuxVolume* volume = table->FindByName(WideView(volume_name));
     if (volume == nullptr) return FailWith(kErrorFileNotFound);
-    WideString list;
+    std::vector<WideString> paths;
+    paths.reserve(volume->mount_points.size());
     for (const std::string& mount_point : volume->mount_points) {
-      list += WideFromPathBytes(mount_point);
-      list += WCHAR(0);
+      paths.push_back(WideFromPathBytes(mount_point));
     }
-    list += WCHAR(0);
-    const auto needed = static_cast<DWORD>(list.size());
-    if (returned_length != nullptr) *returned_length = needed;
-    if (path_names == nullptr || needed > length) return FailWith(kErrorMoreData);
-    list.copy(path_names, list.size());
-    return TRUE;
+    return WritePathNames(paths, path_names, length, returned_length);
   }
 
   UINT GetDriveTypeW(const WCHAR* root) override {
@@ -250,7 +223,7 @@ class LinuxMachine final : public Backend {
     if (free_to_caller != nullptr) *free_to_caller = unit * status.f_bavail;
     if (total != nullptr) *total = unit * status.f_blocks;
     if (total_free != nullptr) *total_free = unit * status.f_bfree;
-    return TRUE;
+    return kTrue;
   }
 
  private:
@@ -259,11 +232,19 @@ class LinuxMachine final : public Backend {
     if (!mountinfo_path_.empty()) {
       return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
     }
-    // The monitor is asked before the table is read, so a change made
-    // while reading is reported at the next call.
-    if (monitor_.Changed() || !table_) {
-      table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
+    // Where nothing changed, the monitor's question is all a call costs.
+    // While a change waits for the reading budget, the monitor has nothing
+    // to add and is not asked; it is asked before the table is read, so
+    // that a change made while reading is reported at the next call.
+    if (table_ && !schedule_.HasUnseenChange()) {
+      if (!monitor_.Changed()) return table_;
+      schedule_.NoteChange();
     }
+    const auto start = linux_mounts::MonotonicNow();
+    if (table_ && !schedule_.DueAt(start)) return table_;
+    monitor_.Changed();
+    table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
+    schedule_.Read(start, linux_mounts::MonotonicNow());
     return table_;
   }
 
@@ -281,18 +262,18 @@ class LinuxMachine final : public Backend {
   const std::string mountinfo_path_;
   std::mutex table_mutex_;
   linux_mounts::MountTableMonitor monitor_;
+  linux_mounts::RereadSchedule schedule_;
   std::shared_ptr<const MountTable> table_;
-  EnumerationTable<MountTable> enumerations_;
 };
 
 }  // namespace
 
-Backend& NativeBackend() {
+Machine& NativeMachine() {
   static LinuxMachine machine;
   return machine;
 }
 
-std::unique_ptr<Backend> MakeLinuxMachine(std::string mountinfo_path) {
+std::unique_ptr<Machine> MakeLinuxMachine(std::string mountinfo_path) {
   return std::make_unique<LinuxMachine>(std::move(mountinfo_path));
 }
 

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/backend.h"
+#include "platform/machine.h"
 
 namespace platform {
 
 // A machine that answers from the mount table in `mountinfo_path`, read
 // again at every call.
-std::unique_ptr<Backend> MakeLinuxMachine(std::string mountinfo_path);
+std::unique_ptr<Machine> MakeLinuxMachine(std::string mountinfo_path);
 
 }  // namespace platform

@@ -1,100 +1,13 @@
 #include "platform/simulated_machine.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
-#include <limits>
-#include <mutex>
-#include <string>
-
-#include "platform/enumeration_table.h"
-#include "platform/system_access.h"
+#include <utility>
 
 namespace platform::simulation {
 namespace {
-
-// ---------------------------------------------------------------------------
-// The journal
-
-// One write per line, appended, so lines of concurrent callers never mix.
-#ifdef _WIN32
-bool AppendLine(const std::string& journal, const std::string& line) {
-  std::FILE* file = OpenForAppending(journal);
-  if (file == nullptr) return false;
-  const bool written =
-      std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  return std::fclose(file) == 0 && written;
-}
-#else
-// The journal, kept open between lines: opening it costs more than the line.
-// It is opened again when the path changes, or when the file was deleted or
-// replaced (a test clears its journal that way), so that lines always reach
-// the file that the path names.
-class JournalFile {
- public:
-  ~JournalFile() { Close(); }
-
-  // Never waited on: a journal that cannot take the line at once (a FIFO
-  // without a reader, or one whose pipe is full) loses it.
-  bool Append(const std::string& journal, const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    struct stat status;
-    if (fd_ >= 0 && (path_ != journal || ::fstat(fd_, &status) != 0 ||
-                     status.st_nlink == 0)) {
-      Close();
-    }
-    if (fd_ < 0) {
-      fd_ = ::open(journal.c_str(),
-                   O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY |
-                       O_CLOEXEC,
-                   0666);
-      if (fd_ < 0) return false;
-      path_ = journal;
-    }
-    return ::write(fd_, line.data(), line.size()) ==
-           static_cast<ssize_t>(line.size());
-  }
-
- private:
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  std::mutex mutex_;
-  std::string path_;
-  int fd_ = -1;
-};
-
-JournalFile journal_file;
-
-bool AppendLine(const std::string& journal, const std::string& line) {
-  return journal_file.Append(journal, line);
-}
-#endif
-
-void Journal(std::initializer_list<std::string> fields) {
-  const std::string journal = EnvironmentValue("VOLUMES_SIMULATION_JOURNAL");
-  if (journal.empty()) return;
-  std::string line;
-  for (const auto& field : fields) {
-    if (!line.empty()) line += '\t';
-    line += field;
-  }
-  line += '\n';
-  if (!AppendLine(journal, line)) {
-    std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
-                 journal.c_str(), std::strerror(errno));
-  }
-}
 
 std::string Text(const WCHAR* text) { return Utf8FromWide(WideView(text)); }
 
@@ -103,11 +16,6 @@ std::string Number(std::int64_t value) { return std::to_string(value); }
 std::string HandleText(HANDLE handle) {
   return Number(reinterpret_cast<std::intptr_t>(handle));
 }
-
-// ---------------------------------------------------------------------------
-// Answers
-
-EnumerationTable<Machine> enumerations;
 
 BOOL WriteVolumeInformation(const Volume& volume,
                             const VolumeInformationOutputs& outputs) {
@@ -119,65 +27,103 @@ BOOL WriteVolumeInformation(const Volume& volume,
 
 }  // namespace
 
-const Volume* FindVolume(const Machine& machine, WideStringView name_or_path) {
-  const auto found = machine.volume_by_name_or_path.find(
-      WideString(WithoutTrailingBackslash(name_or_path)));
-  if (found == machine.volume_by_name_or_path.end()) return nullptr;
-  return &machine.volumes[found->second];
-}
+// ---------------------------------------------------------------------------
+// The file and the journal
 
-std::shared_ptr<const Machine> SimulatedMachine::Load() const {
-  const MachineFile file = LoadMachineFile(file_);
-  if (!file.machine) {
-    std::fprintf(stderr, "volume simulation: %s: %s\n", file_.c_str(),
-                 file.problem.c_str());
+std::shared_ptr<const MachineDescription> SimulatedMachine::Load(
+    const std::string& path) {
+  const auto file = CurrentFile(path);
+  if (!file->machine) {
+    std::fprintf(stderr, "volume simulation: %s: %s\n", path.c_str(),
+                 file->problem.c_str());
   }
-  return file.machine;
+  return file->machine;
 }
 
-HANDLE SimulatedMachine::FindFirstVolumeW(WCHAR* name, DWORD length) {
+auto SimulatedMachine::CurrentFile(const std::string& path)
+    -> std::shared_ptr<const ParsedFile> {
+  const std::optional<FileIdentity> identity = IdentityOfFile(path);
+  {
+    std::lock_guard<std::mutex> lock(parsed_mutex_);
+    if (identity && parsed_ && parsed_->path == path &&
+        parsed_->identity == *identity) {
+      return parsed_;
+    }
+  }
+  auto fresh = std::make_shared<ParsedFile>();
+  fresh->path = path;
+  RegularFile file = ReadRegularFile(path, kMachineFileSizeLimit);
+  fresh->identity = file.identity;
+  fresh->problem = std::move(file.problem);
+  if (fresh->problem.empty()) {
+    try {
+      fresh->machine = std::make_shared<const MachineDescription>(
+          ParseMachineDescription(file.text));
+    } catch (const MachineFileError& error) {
+      fresh->problem = error.what();
+    }
+  }
+  std::lock_guard<std::mutex> lock(parsed_mutex_);
+  parsed_ = fresh;
+  return fresh;
+}
+
+void SimulatedMachine::Journal(std::initializer_list<std::string> fields) {
+  const std::string path = EnvironmentValue("VOLUMES_SIMULATION_JOURNAL");
+  if (path.empty()) return;
+  std::string line;
+  for (const auto& field : fields) {
+    if (!line.empty()) line += '\t';
+    line += field;
+  }
+  line += '\n';
+  if (!journal_.Append(path, line)) {
+    std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
+                 path.c_str(), std::strerror(errno));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Answers
+
+std::shared_ptr<const VolumeList> SimulatedMachine::At::OpenEnumeration(
+    DWORD length) {
   Journal({"FindFirstVolumeW", Number(length)});
   auto machine = Load();
-  const std::optional<DWORD> error =
-      !machine ? kErrorBadConfiguration : machine->find_first_error;
-  if (error) {
-    SetLastError(*error);
-    return InvalidHandleValue();
+  if (!machine) {
+    SetLastError(kErrorBadConfiguration);
+    return nullptr;
   }
-  return enumerations.FindFirstVolumeW(std::move(machine), name, length);
+  if (machine->find_first_error) {
+    SetLastError(*machine->find_first_error);
+    return nullptr;
+  }
+  return machine;
 }
 
-BOOL SimulatedMachine::FindNextVolumeW(HANDLE find, WCHAR* name,
-                                       DWORD length) {
+BOOL SimulatedMachine::At::ContinueEnumeration(HANDLE find, DWORD length) {
   Journal({"FindNextVolumeW", HandleText(find), Number(length)});
-  if (!Load()) return FailWith(kErrorBadConfiguration);
-  return enumerations.FindNextVolumeW(find, name, length);
+  return Load() ? kTrue : FailWith(kErrorBadConfiguration);
 }
 
-BOOL SimulatedMachine::FindVolumeClose(HANDLE find) {
+BOOL SimulatedMachine::At::CloseEnumeration(HANDLE find) {
   Journal({"FindVolumeClose", HandleText(find)});
-  // The handle is released even when the file has gone bad meanwhile, so
-  // that no enumeration outlives its caller.
-  const BOOL closed = enumerations.FindVolumeClose(find);
-  if (!Load()) return FailWith(kErrorBadConfiguration);
-  return closed ? TRUE : FailWith(kErrorInvalidHandle);
+  return Load() ? kTrue : FailWith(kErrorBadConfiguration);
 }
 
-BOOL SimulatedMachine::GetVolumeInformationW(
+BOOL SimulatedMachine::At::GetVolumeInformationW(
     const WCHAR* root, const VolumeInformationOutputs& outputs) {
   Journal({"GetVolumeInformationW", Text(root)});
   const auto machine = Load();
   if (!machine) return FailWith(kErrorBadConfiguration);
   const WideStringView root_path = WideView(root);
-  if (root_path.empty() || root_path.back() != u'\\') {
-    return FailWith(kErrorInvalidName);
-  }
+  if (!IsRootPath(root_path)) return FailWith(kErrorInvalidName);
   const Volume* volume = FindVolume(*machine, root_path);
   if (volume == nullptr) return FailWith(kErrorPathNotFound);
   return WriteVolumeInformation(*volume, outputs);
 }
 
-BOOL SimulatedMachine::GetVolumeInformationByHandleW(
+BOOL SimulatedMachine::At::GetVolumeInformationByHandleW(
     HANDLE file, const VolumeInformationOutputs& outputs) {
   Journal({"GetVolumeInformationByHandleW", HandleText(file)});
   const auto machine = Load();
@@ -190,7 +136,7 @@ BOOL SimulatedMachine::GetVolumeInformationByHandleW(
   return WriteVolumeInformation(machine->volumes[found->second], outputs);
 }
 
-BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(
+BOOL SimulatedMachine::At::GetVolumePathNamesForVolumeNameW(
     const WCHAR* volume_name, WCHAR* path_names, DWORD length,
     DWORD* returned_length) {
   Journal({"GetVolumePathNamesForVolumeNameW", Text(volume_name),
@@ -205,23 +151,10 @@ BOOL SimulatedMachine::GetVolumePathNamesForVolumeNameW(
     }
     return FailWith(volume->fail_paths->code);
   }
-  std::uint64_t needed = 1;
-  for (const WideString& path : volume->paths) needed += path.size() + 1;
-  // A list longer than a DWORD can count is reported as the most it can.
-  const auto needed_length = static_cast<DWORD>(
-      std::min<std::uint64_t>(needed, std::numeric_limits<DWORD>::max()));
-  if (returned_length != nullptr) *returned_length = needed_length;
-  if (path_names == nullptr || needed > length) return FailWith(kErrorMoreData);
-  WCHAR* out = path_names;
-  for (const WideString& path : volume->paths) {
-    out = std::copy(path.begin(), path.end(), out);
-    *out++ = 0;
-  }
-  *out = 0;
-  return TRUE;
+  return WritePathNames(volume->paths, path_names, length, returned_length);
 }
 
-UINT SimulatedMachine::GetDriveTypeW(const WCHAR* root) {
+UINT SimulatedMachine::At::GetDriveTypeW(const WCHAR* root) {
   Journal({"GetDriveTypeW", Text(root)});
   const auto machine = Load();
   if (!machine) {
@@ -232,10 +165,10 @@ UINT SimulatedMachine::GetDriveTypeW(const WCHAR* root) {
   return volume == nullptr ? kDriveNoRootDir : volume->drive_type;
 }
 
-BOOL SimulatedMachine::GetDiskFreeSpaceExW(const WCHAR* directory,
-                                           ULONGLONG* free_to_caller,
-                                           ULONGLONG* total,
-                                           ULONGLONG* total_free) {
+BOOL SimulatedMachine::At::GetDiskFreeSpaceExW(const WCHAR* directory,
+                                               ULONGLONG* free_to_caller,
+                                               ULONGLONG* total,
+                                               ULONGLONG* total_free) {
   Journal({"GetDiskFreeSpaceExW", Text(directory)});
   const auto machine = Load();
   if (!machine) return FailWith(kErrorBadConfiguration);
@@ -246,7 +179,7 @@ BOOL SimulatedMachine::GetDiskFreeSpaceExW(const WCHAR* directory,
   if (free_to_caller != nullptr) *free_to_caller = 0;
   if (total != nullptr) *total = volume->total_bytes;
   if (total_free != nullptr) *total_free = 0;
-  return TRUE;
+  return kTrue;
 }
 
 }  // namespace platform::simulation

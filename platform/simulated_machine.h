@@ -1,32 +1,58 @@
-// A machine described in a JSON file, answering the kernel32 volume calls.
+// The simulated machine: machines described in JSON files, answering the
+// kernel32 volume calls.
 //
 // The answer to every call is a public interface, documented in the README
-// ("Simulated machines").  Every call reads the file as it is at that call,
-// appends one line to the journal named by VOLUMES_SIMULATION_JOURNAL, and
-// an enumeration walks the volume list that its FindFirstVolumeW read.
+// ("Simulated machines").  Every call reads the file as it is at that call
+// and appends one line to the journal named by VOLUMES_SIMULATION_JOURNAL.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 
-#include "platform/backend.h"
-#include "platform/machine_file.h"
+#include "platform/machine.h"
+#include "platform/machine_description.h"
+#include "platform/system_access.h"
 
 namespace platform::simulation {
 
-// The first volume whose name, or one of whose paths, equals `name_or_path`
-// once one trailing backslash is dropped from both sides; null when none.
-const Volume* FindVolume(const Machine& machine, WideStringView name_or_path);
-
-// The simulated machine of one file.  Cheap to make: the parsed files and the
-// open enumerations are shared by every instance in the process.
-class SimulatedMachine final : public Backend {
+// One object for the process, which owns the last description parsed and
+// the journal.  Each call names its machine file: At is the Machine that
+// answers one call from the file at one path.
+class SimulatedMachine {
  public:
-  explicit SimulatedMachine(const char* file) : file_(file) {}
+  class At;
 
-  HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) override;
-  BOOL FindNextVolumeW(HANDLE find, WCHAR* name, DWORD length) override;
-  BOOL FindVolumeClose(HANDLE find) override;
+ private:
+  // The last file read, kept while its path and identity stay the same.
+  struct ParsedFile {
+    std::string path;
+    FileIdentity identity;
+    std::shared_ptr<const MachineDescription> machine;  // null: unusable
+    std::string problem;
+  };
+
+  // The machine that the file at `path` describes now; null, after writing
+  // the reason to standard error, when the file cannot be used.
+  std::shared_ptr<const MachineDescription> Load(const std::string& path);
+  std::shared_ptr<const ParsedFile> CurrentFile(const std::string& path);
+  // Appends the call's line to the journal, where there is one.
+  void Journal(std::initializer_list<std::string> fields);
+
+  std::mutex parsed_mutex_;
+  std::shared_ptr<const ParsedFile> parsed_;
+  AppendedFile journal_;
+};
+
+class SimulatedMachine::At final : public Machine {
+ public:
+  At(SimulatedMachine& simulated, const std::string& path)
+      : simulated_(simulated), path_(path) {}
+
+  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD length) override;
+  BOOL ContinueEnumeration(HANDLE find, DWORD length) override;
+  BOOL CloseEnumeration(HANDLE find) override;
   BOOL GetVolumeInformationW(const WCHAR* root,
                              const VolumeInformationOutputs& outputs) override;
   BOOL GetVolumeInformationByHandleW(
@@ -39,11 +65,15 @@ class SimulatedMachine final : public Backend {
                            ULONGLONG* total, ULONGLONG* total_free) override;
 
  private:
-  // The machine as the file describes it now; null, after writing the
-  // reason to standard error, when the file cannot be used.
-  std::shared_ptr<const Machine> Load() const;
+  std::shared_ptr<const MachineDescription> Load() {
+    return simulated_.Load(path_);
+  }
+  void Journal(std::initializer_list<std::string> fields) {
+    simulated_.Journal(fields);
+  }
 
-  std::string file_;
+  SimulatedMachine& simulated_;
+  const std::string& path_;
 };
 
 }  // namespace platform::simulation

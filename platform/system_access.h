@@ -1,4 +1,6 @@
-// The process's environment and files, named in UTF-8 on every platform.
+// What the platform layer asks of the operating system itself, behind one
+// function each on every platform: the environment, files named in UTF-8,
+// and the thread's last error (kernel32.h's GetLastError and SetLastError).
 //
 // On Windows the C runtime's view is not the process's: the host's
 // interpreter changes the environment through a C runtime of its own, and
@@ -6,8 +8,12 @@
 // process's environment and open files by their UTF-16 names there.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -15,10 +21,63 @@ namespace platform {
 // thread's last error as it was.
 std::string EnvironmentValue(const char* name);
 
-// fopen(path, "rb") and fopen(path, "ab"), with errno set on failure.  On
-// Windows the file stays open to renames and deletions by others, so that
-// a writer can replace it while it is being read.
-std::FILE* OpenForReading(const std::string& path);
-std::FILE* OpenForAppending(const std::string& path);
+// What tells one file from another, and a file from itself rewritten:
+// device and inode (on Windows the volume serial number and file index),
+// size and modification time.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modified_seconds = 0;
+  std::int64_t modified_nanoseconds = 0;
+
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode &&
+           size == other.size && modified_seconds == other.modified_seconds &&
+           modified_nanoseconds == other.modified_nanoseconds;
+  }
+};
+
+// The identity of the file at `path` now; nullopt when it has none to give
+// (it is missing, say).
+std::optional<FileIdentity> IdentityOfFile(const std::string& path);
+
+// A regular file read whole, with the identity of what was read.
+struct RegularFile {
+  FileIdentity identity;
+  std::string text;
+  std::string problem;  // why it was not read; empty when it was
+};
+
+// Reads the file at `path` if it is a regular file of at most `limit`
+// bytes, and no further than that should it grow meanwhile.  Anything else
+// (a directory, a FIFO, a device) is refused without being read, and
+// without waiting for a writer.  On Windows the file stays open to renames
+// and deletions by others, so that a writer can replace it meanwhile.
+RegularFile ReadRegularFile(const std::string& path, std::size_t limit);
+
+// A file appended to a line at a time, one write per line so that lines of
+// concurrent callers never mix, and never waited on: a file that cannot
+// take the line at once (a FIFO without a reader, or one whose pipe is
+// full) loses it.  Where the platform allows, the file is kept open between
+// lines and opened again when the path changes or its file is deleted or
+// replaced, so that lines always reach the file that the path names.
+class AppendedFile {
+ public:
+  AppendedFile() = default;
+  AppendedFile(const AppendedFile&) = delete;
+  AppendedFile& operator=(const AppendedFile&) = delete;
+  ~AppendedFile();
+
+  // False, with errno set, when the line was not written whole.
+  bool Append(const std::string& path, std::string_view line);
+
+ private:
+  void Close();
+
+  std::mutex mutex_;
+  std::string path_;
+  int descriptor_ = -1;  // the file kept open, where it is
+};
 
 }  // namespace platform

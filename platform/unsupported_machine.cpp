@@ -1,18 +1,18 @@
 // The native machine where this platform has no volume functions: every call
 // fails with kErrorNotSupported, so that only a simulated machine answers.
-#include "platform/backend.h"
+#include "platform/machine.h"
 
 namespace platform {
 namespace {
 
-class UnsupportedMachine final : public Backend {
+class UnsupportedMachine final : public Machine {
  public:
-  HANDLE FindFirstVolumeW(WCHAR*, DWORD) override {
+  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
     SetLastError(kErrorNotSupported);
-    return InvalidHandleValue();
+    return nullptr;
   }
-  BOOL FindNextVolumeW(HANDLE, WCHAR*, DWORD) override { return Unsupported(); }
-  BOOL FindVolumeClose(HANDLE) override { return Unsupported(); }
+  BOOL ContinueEnumeration(HANDLE, DWORD) override { return Unsupported(); }
+  BOOL CloseEnumeration(HANDLE) override { return Unsupported(); }
   BOOL GetVolumeInformationW(const WCHAR*,
                              const VolumeInformationOutputs&) override {
     return Unsupported();
@@ -37,7 +37,7 @@ class UnsupportedMachine final : public Backend {
 
 }  // namespace
 
-Backend& NativeBackend() {
+Machine& NativeMachine() {
   static UnsupportedMachine machine;
   return machine;
 }

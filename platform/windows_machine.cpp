@@ -5,10 +5,18 @@
 // that an empty card reader or DVD drive never holds the host on a system
 // dialog; the previous mode is restored afterwards, and the call's last
 // error is kept through the restoring.
-#include <mutex>
-#include <set>
+//
+// kernel32 takes a find handle for a pointer to its own state and reads
+// through it, so its handle never leaves OpenEnumeration: the list is read
+// whole there and the handle closed, and callers get the dispatcher's
+// handle values, whose walk never reaches kernel32.
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
-#include "platform/backend.h"
+#include "platform/machine.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 namespace {
@@ -31,31 +39,57 @@ class NoErrorDialogs {
 
  private:
   DWORD previous_ = 0;
-  BOOL changed_ = FALSE;
+  BOOL changed_ = kFalse;
 };
 
-class WindowsMachine final : public Backend {
+// The volume names that kernel32 listed, and the error that ended the
+// listing before its end, if one did.
+struct KernelVolumeList final : VolumeList {
+  std::vector<WideString> names;
+  std::optional<DWORD> error;
+
+  std::size_t VolumeCount() const override { return names.size(); }
+  const WideString& VolumeName(std::size_t index) const override {
+    return names[index];
+  }
+  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const override {
+    if (error && handed_out >= names.size()) return error;
+    return std::nullopt;
+  }
+};
+
+class WindowsMachine final : public Machine {
  public:
-  HANDLE FindFirstVolumeW(WCHAR* name, DWORD length) override {
-    std::lock_guard<std::mutex> lock(finds_mutex_);
+  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
+    auto volumes = std::make_shared<KernelVolumeList>();
+    WCHAR name[kMaxPath + 1];  // a volume GUID path is 49 characters
     NoErrorDialogs no_dialogs;
-    const HANDLE find = ::FindFirstVolumeW(name, length);
-    if (find != INVALID_HANDLE_VALUE) open_finds_.insert(find);
-    return find;
-  }
-
-  BOOL FindNextVolumeW(HANDLE find, WCHAR* name, DWORD length) override {
-    std::lock_guard<std::mutex> lock(finds_mutex_);
-    if (open_finds_.count(find) == 0) return FailWith(kErrorInvalidHandle);
-    NoErrorDialogs no_dialogs;
-    return ::FindNextVolumeW(find, name, length);
-  }
-
-  BOOL FindVolumeClose(HANDLE find) override {
-    std::lock_guard<std::mutex> lock(finds_mutex_);
-    if (open_finds_.erase(find) == 0) return FailWith(kErrorInvalidHandle);
-    NoErrorDialogs no_dialogs;
-    return ::FindVolumeClose(find);
+    const HANDLE find = ::FindFirstVolumeW(name, kMaxPath + 1);
+    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    const DWORD first_error = ::GetLastError();
+    {
+      struct FindCloser {
+        HANDLE find;
+        ~FindCloser() { ::FindVolumeClose(find); }
+      } closer{find};
+      for (;;) {
+        volumes->names.emplace_back(name);
+        if (!::FindNextVolumeW(find, name, kMaxPath + 1)) {
+          const DWORD error = ::GetLastError();
+          if (error != ERROR_NO_MORE_FILES) volumes->error = error;
+          break;
+        }
+        // Some systems hand out the last name again instead of ending, for
+        // ever: the repeat is passed on once, for the caller to see, and
+        // ends the list.
+        if (volumes->names.back() == name) {
+          volumes->names.emplace_back(name);
+          break;
+        }
+      }
+    }
+    ::SetLastError(first_error);  // as FindFirstVolumeW left it
+    return volumes;
   }
 
   BOOL GetVolumeInformationW(const WCHAR* root,
@@ -102,20 +136,11 @@ class WindowsMachine final : public Backend {
     }
     return ok;
   }
-
- private:
-  // The find handles handed out and not yet closed.  kernel32 takes a find
-  // handle for a pointer to its own state and reads through it (Wine
-  // faults on a bogus one), so a value it did not hand out, or one closed
-  // already, is refused with kErrorInvalidHandle instead: one of the
-  // simulated machine's after a switch of machine, say.
-  std::mutex finds_mutex_;
-  std::set<HANDLE> open_finds_;
 };
 
 }  // namespace
 
-Backend& NativeBackend() {
+Machine& NativeMachine() {
   static WindowsMachine machine;
   return machine;
 }

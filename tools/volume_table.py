@@ -1,18 +1,21 @@
 """Prints the machine's volume table, as windows.volumes sees it.
 
   volume_table.py [-J] [-o LIST] [-n] [-r] [-b] [-v] [PATH ...]
+  volume_table.py --poll [--first-only] [--timeout MS] [--interval S] [...]
   volume_table.py --capture FILE
 
 Without PATH: one row per volume of the table, every mount point shown, with
 the used and available space beside the size, as findmnt, lsblk and df show
 them.  With PATHs: the volume that holds each path, found through
-FindVolumeID(os.stat(PATH)) and the table.  --capture writes the machine as
+FindVolumeID(os.stat(PATH)) and the table (where st_dev is 0, as CPython
+2.7 leaves it on Windows, with the serial number read through a handle of
+PATH).  --poll prints a line for each
+volume that appears, disappears or changes.  --capture writes the machine as
 a simulated-machine file.  See --help for the columns, the environment and
 the exit statuses.
 """
 
 import argparse
-import codecs
 import collections
 import logging
 import os
@@ -21,7 +24,9 @@ import sys
 
 from volume_tool import diagnostics
 from volume_tool import disk_space
+from volume_tool import file_volume
 from volume_tool import text
+from volume_tool import watch
 from windows import volumes
 
 PROG = 'volume_table'
@@ -32,6 +37,8 @@ Column = collections.namedtuple('Column', 'key right_aligned help')
 # The columns, named as findmnt and lsblk name theirs; `key` is the key of
 # the same value in the --json objects.
 COLUMNS = collections.OrderedDict([
+    ('ACTION', Column('action', False,
+                      '--poll, always first: add, remove or change')),
     ('PATH', Column('path', False, 'the PATH asked about')),
     ('MOUNTPOINT', Column('mountpoint', False,
                           'the mount point the table chose (the shortest)')),
@@ -52,6 +59,8 @@ COLUMNS = collections.OrderedDict([
 ])
 DEFAULT_COLUMNS = ('MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE', 'SIZE', 'USED',
                    'AVAIL', 'USE%', 'VOLUME', 'GUIDPATH')
+DEFAULT_POLL_COLUMNS = ('ACTION', 'MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE',
+                        'SIZE', 'VOLUME')
 SIZE_KEYS = frozenset(('size', 'used', 'avail'))
 
 EPILOG = """\
@@ -63,6 +72,15 @@ GetDiskFreeSpaceExW on Windows); they stay empty, null in JSON, for a
 simulated machine.  Without -r, aligned columns; with -r, one space between
 columns.  Either way an unsafe character in a name shows as \\xNN.
 
+--poll prints the heading, then one line per change as it comes, ACTION
+first: a volume (by its VOLUME) that appears (add), disappears (remove), or
+whose mount points, label, filesystem, type or size change (change); every
+mount point on the one line.  With -J, one JSON object per line: "action"
+and the keys of the --json objects.  On Linux the mount table wakes it; for
+a simulated machine, and elsewhere, it looks every --interval seconds, and
+a replaced machine file is a change.  It runs until Ctrl-C, --first-only or
+--timeout; a machine file that goes bad is said once, and watching goes on.
+
 environment:
   VOLUMES_SIMULATION          a machine file (see README.md): show that
                               simulated machine instead of this one
@@ -70,11 +88,12 @@ environment:
   Relative paths, in PATH and in these, are taken from the current directory.
 
 exit status:
-  0  success
-  1  a PATH cannot be read, or its volume is not in the table
+  0  success; with --poll, a change was printed, or Ctrl-C ended it
+  1  a PATH cannot be read, or its volume is not in the table; with
+     --poll, --timeout passed without a change
   2  the volumes cannot be listed (the system refused, or the simulated
-     machine file is unusable), the capture cannot be written, or the
-     command line is wrong
+     machine file is unusable; with --poll, at the start), the capture
+     cannot be written, or the command line is wrong
 """ % '\n'.join('  %-12s %s' % (name, column.help)
                 for name, column in COLUMNS.items())
 
@@ -102,17 +121,53 @@ def ParseArguments(argv):
   parser.add_argument('--capture', metavar='FILE',
                       help='write the machine as a simulated-machine file '
                       '(- for standard output), to reproduce it in a test')
+  parser.add_argument('-p', '--poll', action='store_true',
+                      help='watch: print a line for each volume that '
+                      'appears, disappears or changes, until Ctrl-C')
+  parser.add_argument('--first-only', action='store_true',
+                      help='--poll: end after the first change')
+  parser.add_argument('--timeout', metavar='MILLISECONDS',
+                      type=Number(int, 'milliseconds'),
+                      help='--poll: end when this passes without a change')
+  parser.add_argument('--interval', metavar='SECONDS',
+                      type=Number(float, 'seconds'),
+                      help='--poll: seconds between looks where the mount '
+                      'table cannot wake the command (a simulated machine, '
+                      'a system other than Linux); default 1')
   parser.add_argument('paths', nargs='*', metavar='PATH',
                       help='show the volume that holds PATH')
   options = parser.parse_args(argv)
   if options.capture and options.paths:
     parser.error('--capture takes no PATH')
+  if options.poll and (options.capture or options.paths):
+    parser.error('--poll takes neither PATH nor --capture')
+  if not options.poll and (options.first_only or options.timeout is not None
+                           or options.interval is not None):
+    parser.error('--first-only, --timeout and --interval go with --poll')
+  if options.interval is None:
+    options.interval = 1.0
   options.columns = ColumnNames(parser, options)
   return options
 
 
+def Number(kind, unit):
+  """An argparse type: a number of `unit`, more than 0 seconds or at least 0
+  milliseconds."""
+
+  def Parse(value):
+    try:
+      number = kind(value)
+      valid = 0 <= number if kind is int else 0 < number
+    except ValueError:
+      valid = False
+    if not valid:
+      raise argparse.ArgumentTypeError('not a number of %s: %s' % (unit, value))
+    return number
+  return Parse
+
+
 def ColumnNames(parser, options):
-  default = list(DEFAULT_COLUMNS)
+  default = list(DEFAULT_POLL_COLUMNS if options.poll else DEFAULT_COLUMNS)
   if options.paths:
     default.insert(0, 'PATH')
   if options.output is None:
@@ -123,27 +178,26 @@ def ColumnNames(parser, options):
     name = name.strip().upper()
     if name not in COLUMNS:
       parser.error('unknown column: %s' % name if name else 'empty column')
+    if name == 'ACTION' and not options.poll:
+      parser.error('ACTION is a column of --poll')
     names.append(name)
+  if options.poll:
+    names = ['ACTION'] + [name for name in names if name != 'ACTION']
   return names
-
-
-def StreamEncoding(stream):
-  """The codec's own name of what a terminal takes, UTF-8 for a pipe."""
-  try:
-    return codecs.lookup(getattr(stream, 'encoding', None) or 'utf-8').name
-  except LookupError:
-    return 'utf-8'
 
 
 class Messages(object):
   """The command's own lines on standard error."""
 
   def __init__(self):
-    self.encoding = StreamEncoding(sys.stderr)
+    self.encoding = text.StreamEncoding(sys.stderr)
+
+  def Line(self, message):
+    return (u'%s: %s' % (PROG, text.Safe(message, self.encoding))
+           ).encode(self.encoding)
 
   def Say(self, message):
-    sys.stderr.write(('%s: %s\n' % (PROG, text.Safe(message, self.encoding))
-                     ).encode(self.encoding))
+    sys.stderr.write(self.Line(message) + '\n')
 
 
 def ConfigureLog(verbose, encoding):
@@ -154,6 +208,7 @@ def ConfigureLog(verbose, encoding):
   root = logging.getLogger()
   root.addHandler(handler)
   root.setLevel(logging.DEBUG if verbose else logging.WARNING)
+  return handler
 
 
 def DeviceTypeName(device_type):
@@ -171,12 +226,13 @@ def MountPoints(entry):
       text.Text(path) for path in listed or () if path != entry.mountpoint]
 
 
-def VolumeRecord(entry, simulated):
+def VolumeRecord(entry, simulated, mount_points=None):
   """What the command shows of an entry: its --json object."""
   record = collections.OrderedDict()
   record['volume'] = text.Text(entry.volume)
   record['mountpoint'] = text.Text(entry.mountpoint)
-  record['mountpoints'] = MountPoints(entry)
+  record['mountpoints'] = (MountPoints(entry) if mount_points is None
+                           else mount_points)
   record['label'] = text.Text(entry.label)
   record['filesystem'] = text.Text(entry.filesystem)
   record['device_type'] = DeviceTypeName(entry.device_type)
@@ -214,10 +270,11 @@ def TableLines(records, options, encoding):
       raw=options.raw, headings=not options.noheadings, encoding=encoding)
 
 
-def JsonBytes(records):
+def JsonBytes(data, indent=None):
+  """UTF-8 JSON and a newline: indented, or all on one line."""
   import json  # pylint: disable=g-import-not-at-top
-  data = json.dumps({'volumes': records}, indent=2, separators=(',', ': '),
-                    ensure_ascii=False) + u'\n'
+  data = json.dumps(data, indent=indent, ensure_ascii=False,
+                    separators=(',' if indent else ', ', ': ')) + u'\n'
   return data.encode('utf-8') if isinstance(data, unicode) else data
 
 
@@ -226,10 +283,17 @@ def VolumesOfPaths(service, table, paths, complaints):
   found = []
   for path in paths:
     try:
-      volume_id = service.FindVolumeID(os.stat(path))
+      status = os.stat(path)
     except OSError as error:
       complaints.append(u'%s: %s' % (text.Text(path), error.strerror))
       continue
+    try:
+      status = file_volume.WithSerial(volumes, path, status)
+    except OSError as error:  # WindowsError included
+      complaints.append(u'%s: cannot read its volume serial number: %s' %
+                        (text.Text(path), text.Text(str(error))))
+      continue
+    volume_id = service.FindVolumeID(status)
     entry = table.get(volume_id)
     if entry is None:
       complaints.append(u'%s: its volume %s is not in the volume table' %
@@ -280,11 +344,123 @@ def Show(options, service, table, simulated, encoding, outcome):
     if not records:
       outcome.complaints.append(u'the machine shows no volume')
   if options.json:
-    outcome.output = JsonBytes(records)
+    outcome.output = JsonBytes({'volumes': records}, indent=2)
   elif records:
     outcome.output = ''.join(
         (line + u'\n').encode(encoding)
         for line in TableLines(records, options, encoding))
+
+
+def Listing(simulated, messages, work):
+  """work()'s result, with the platform's messages kept while it runs; and
+  the lines that standard error must say: those messages, and why the
+  volumes cannot be listed when they cannot (the result is then None)."""
+  result, listing_error = None, None
+  platform_messages = diagnostics.PlatformMessages(active=simulated)
+  with platform_messages:
+    try:
+      result = work()
+    except WindowsError as error:
+      listing_error = error
+  lines, unusable = platform_messages.Lines(PROG)
+  # A broken machine file has been named, precisely, by the lines above;
+  # Windows' words for it would only say "corrupt".
+  if listing_error is not None and not (
+      unusable and listing_error.winerror == ERROR_BAD_CONFIGURATION):
+    lines.append(messages.Line(u'cannot list the volumes: %s' %
+                               text.Text(str(listing_error))))
+  return result, lines
+
+
+class Watcher(object):
+  """--poll's looks at the machine and its lines (see volume_tool/watch)."""
+
+  def __init__(self, options, simulated, messages, log_filter):
+    self.options = options
+    self.simulated = simulated
+    self.messages = messages
+    self.log_filter = log_filter
+    self.service = volumes.VolumeInfo()
+    self.said = []
+    self.encoding = text.StreamEncoding(sys.stdout)
+    self.widths = []
+
+  def Look(self):
+    """The volumes now, {volume ID: watch.Volume}, or None, the problem said
+    on standard error unless the previous look said it already."""
+    def Volumes():
+      table = self.service.AllVolumeEntries(force_update=True)
+      return dict((key, watch.Volume(entry, MountPoints(entry)))
+                  for key, entry in table.items())
+    seen, lines = Listing(self.simulated, self.messages, Volumes)
+    if lines != self.said:
+      sys.stderr.write(''.join(line + '\n' for line in lines))
+    self.said = lines
+    self.log_filter.NextRound()
+    return seen
+
+  def Heading(self):
+    if not (self.options.json or self.options.noheadings):
+      self.Write(self.Line([]))
+
+  def Show(self, action, volume):
+    record = collections.OrderedDict([('action', action)])
+    # A removed volume's mount points hold another one's files now: its
+    # space is no longer there to read.
+    record.update(VolumeRecord(volume.entry,
+                               self.simulated or action == watch.REMOVE,
+                               volume.mount_points))
+    if self.options.json:
+      self.Write(JsonBytes(record)[:-1])
+      return
+    # Every mount point on the change's one line, a newline shown as \x0a.
+    cells = [Cell(record, name, self.options) for name in self.options.columns]
+    self.Write(self.Line([[u'\n'.join(cell) if isinstance(cell, list)
+                           else cell for cell in cells]]))
+
+  def Line(self, rows):
+    """The one line of a heading (no rows) or of a row; the columns widen
+    as wider cells come, as nothing tells how wide later ones will be."""
+    names = self.options.columns
+    (line,) = text.FormatTable(
+        names, rows,
+        right_aligned=[index for index, name in enumerate(names)
+                       if COLUMNS[name].right_aligned],
+        raw=self.options.raw, headings=not rows, encoding=self.encoding,
+        widths=self.widths)
+    return line.encode(self.encoding)
+
+  def Write(self, line):
+    sys.stdout.write(line + '\n')
+    sys.stdout.flush()
+
+
+def Poll(options, simulated, messages, log_filter):
+  """--poll: 0 once a change was shown or at Ctrl-C, 1 when --timeout
+  passed without a change, 2 when the volumes cannot be listed at first."""
+  from common import utils  # pylint: disable=g-import-not-at-top
+  clock = utils.GetMonotonicTime
+  try:
+    waker = None
+    if sys.platform.startswith('linux') and not simulated:
+      try:
+        # Opened before the first look, so that no change escapes it.
+        waker = watch.MountTableWaker(clock)
+      except (IOError, OSError):
+        pass
+    if waker is None:
+      waker = watch.TimerWaker(options.interval, clock)
+    watcher = Watcher(options, simulated, messages, log_filter)
+    seen = watcher.Look()
+    if seen is None:
+      return 2
+    watcher.Heading()
+    return watch.Watch(
+        seen, watcher.Look, waker, watcher.Show, clock,
+        first_only=options.first_only,
+        timeout=None if options.timeout is None else options.timeout / 1000.0)
+  except KeyboardInterrupt:
+    return 0
 
 
 def main(argv):
@@ -292,35 +468,32 @@ def main(argv):
   if hasattr(signal, 'SIGPIPE'):
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quiet under `| head`
   messages = Messages()
-  ConfigureLog(options.verbose, messages.encoding)
+  log_handler = ConfigureLog(options.verbose, messages.encoding)
   machine_file = os.environ.get('VOLUMES_SIMULATION', '')
   if machine_file and os.path.isdir(machine_file):
     messages.Say(u'VOLUMES_SIMULATION=%s is a directory, not a machine file'
                  % text.Text(machine_file))
     return 2
   simulated = bool(machine_file)
+  if options.poll:
+    log_filter = diagnostics.QuietRepeats()
+    log_handler.addFilter(log_filter)
+    return Poll(options, simulated, messages, log_filter)
 
   outcome = Outcome()
-  listing_error = None
-  platform_messages = diagnostics.PlatformMessages(active=simulated)
-  with platform_messages:
-    try:
-      service = volumes.VolumeInfo()
-      table = service.AllVolumeEntries()
-      if options.capture:
-        Capture(options, table, simulated, outcome)
-      else:
-        Show(options, service, table, simulated,
-             StreamEncoding(sys.stdout), outcome)
-    except WindowsError as error:
-      listing_error = error
-  unusable = platform_messages.Report(sys.stderr, PROG)
-  if listing_error is not None:
-    # A broken machine file has been named, precisely, by the line above;
-    # Windows' words for it would only say "corrupt".
-    if not (unusable and listing_error.winerror == ERROR_BAD_CONFIGURATION):
-      messages.Say(u'cannot list the volumes: %s' %
-                   text.Text(str(listing_error)))
+
+  def Work():
+    service = volumes.VolumeInfo()
+    table = service.AllVolumeEntries()
+    if options.capture:
+      Capture(options, table, simulated, outcome)
+    else:
+      Show(options, service, table, simulated, text.StreamEncoding(sys.stdout),
+           outcome)
+    return outcome
+  listed, lines = Listing(simulated, messages, Work)
+  sys.stderr.write(''.join(line + '\n' for line in lines))
+  if listed is None:
     return 2
   sys.stdout.write(outcome.output)
   sys.stdout.flush()

@@ -18,6 +18,11 @@ int Callable::required_count() const {
 
 namespace {
 
+// The parameter's name as text, for messages and comparisons.
+const char* NameOf(const Parameter& parameter) {
+  return PyString_AS_STRING(names().*parameter.name);
+}
+
 [[noreturn]] void RaiseCountError(const Callable& callable, bool too_many,
                                   Py_ssize_t given) {
   const int count = callable.parameter_count();
@@ -51,7 +56,7 @@ bool SameName(PyObject* keyword, const char* name) {
 // or -1.
 int ParameterIndex(const Callable& callable, PyObject* keyword) {
   for (int index = 0; index < callable.parameter_count(); ++index) {
-    if (SameName(keyword, callable.parameters[index].name)) return index;
+    if (SameName(keyword, NameOf(callable.parameters[index]))) return index;
   }
   return -1;
 }
@@ -72,7 +77,7 @@ void RaiseSurplusKeyword(const Callable& callable, PyObject* kwargs,
     if (index >= 0 && index < given) {
       Raise(PyExc_TypeError,
             "%s() got multiple values for keyword argument '%s'",
-            callable.name, callable.parameters[index].name);
+            callable.name, NameOf(callable.parameters[index]));
     }
     if (index < 0) {
       OwnedRef text =
@@ -86,18 +91,9 @@ void RaiseSurplusKeyword(const Callable& callable, PyObject* kwargs,
   }
 }
 
-PyObject* InternedName(Parameter& parameter) {
-  if (parameter.interned_name == nullptr) {
-    // Kept for the life of the process, as the table that holds it.
-    parameter.interned_name = PyString_InternFromString(parameter.name);
-    if (parameter.interned_name == nullptr) throw PyError();
-  }
-  return parameter.interned_name;
-}
-
 // Fills one value per parameter, defaults included, or raises the
 // convention's TypeError.
-void MatchArguments(Callable& callable, PyObject* args, PyObject* kwargs,
+void MatchArguments(const Callable& callable, PyObject* args, PyObject* kwargs,
                     PyObject** values) {
   const Py_ssize_t given = PyTuple_GET_SIZE(args);
   const Py_ssize_t keyword_count = kwargs == nullptr ? 0 : PyDict_Size(kwargs);
@@ -126,7 +122,7 @@ void MatchArguments(Callable& callable, PyObject* args, PyObject* kwargs,
       values[index] = PyTuple_GET_ITEM(args, index);
     } else if (keyword_count != 0) {
       values[index] =
-          PyDict_GetItem(kwargs, InternedName(callable.parameters[index]));
+          PyDict_GetItem(kwargs, names().*callable.parameters[index].name);
       if (values[index] != nullptr) ++consumed;
     } else {
       values[index] = nullptr;
@@ -140,7 +136,7 @@ void MatchArguments(Callable& callable, PyObject* args, PyObject* kwargs,
   }
   if (consumed < keyword_count) RaiseSurplusKeyword(callable, kwargs, given);
   for (Py_ssize_t index = given; index < count; ++index) {
-    if (values[index] == nullptr) values[index] = Py_False;
+    if (values[index] == nullptr) values[index] = DefaultValue().get();
   }
 }
 
@@ -153,17 +149,17 @@ std::int64_t IntegerValue(PyObject* integer) {
 
 }  // namespace
 
-bool HasType(BorrowedRef value, Conversion type_test) {
+bool HasType(BorrowedRef value, TypeTest type) {
   PyObject* object = value.get();
   if (object == Py_None || PyUnicode_CheckExact(object)) return true;
-  return type_test == Conversion::kBasestring && PyString_CheckExact(object);
+  return type == TypeTest::kBasestring && PyString_CheckExact(object);
 }
 
-const char* TypeName(Conversion type_test) {
-  return type_test == Conversion::kBasestring ? "basestring" : "unicode";
+const char* TypeName(TypeTest type) {
+  return type == TypeTest::kBasestring ? "basestring" : "unicode";
 }
 
-std::int64_t NativeInteger(BorrowedRef value) {
+std::int64_t ConvertNativeInteger(BorrowedRef value) {
   PyObject* object = value.get();
   if (PyInt_Check(object) || PyLong_Check(object)) return IntegerValue(object);
   PyNumberMethods* number = Py_TYPE(object)->tp_as_number;
@@ -190,25 +186,24 @@ void Convert(const Callable& callable, int index, PyObject* value,
   const Parameter& parameter = callable.parameters[index];
   arguments.objects[index] = BorrowedRef(value);
   switch (parameter.conversion) {
-    case Conversion::kObject:
+    case Conversion::kNone:
       return;
-    case Conversion::kUnicode:
-    case Conversion::kBasestring:
-      if (!HasType(BorrowedRef(value), parameter.conversion)) {
+    case Conversion::kTypeTest:
+      if (!HasType(BorrowedRef(value), parameter.type)) {
         Raise(PyExc_TypeError,
               "Argument '%.200s' has incorrect type (expected %.200s, got "
               "%.200s)",
-              parameter.name, TypeName(parameter.conversion),
+              NameOf(parameter), TypeName(parameter.type),
               Py_TYPE(value)->tp_name);
       }
       return;
     case Conversion::kNativeInteger:
-      arguments.integers[index] = NativeInteger(BorrowedRef(value));
+      arguments.integers[index] = ConvertNativeInteger(BorrowedRef(value));
       return;
   }
 }
 
-OwnedRef Invoke(Callable& callable, PyObject* args, PyObject* kwargs) {
+OwnedRef Invoke(const Callable& callable, PyObject* args, PyObject* kwargs) {
   const int count = callable.parameter_count();
   Arguments arguments;
   // Every parameter given by position, the common call: nothing to match.

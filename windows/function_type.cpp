@@ -3,71 +3,45 @@
 #include <structmember.h>
 
 #include <cstddef>
+#include <new>
+#include <type_traits>
+#include <utility>
 
-#include "windows/python_calls.h"
+#include "windows/module_state.h"
+#include "windows/object_protocol.h"
 
 namespace volumes {
 namespace {
 
-struct FunctionObject {
-  PyObject_HEAD
-  Callable* callable;
-  PyObject* name;
-  PyObject* qualname;
-  PyObject* doc;
-  PyObject* module;
-  PyObject* defaults;
-  PyObject* code;
+struct FunctionFields {
+  const Callable* callable;
+  OwnedRef name;
+  OwnedRef qualname;
+  OwnedRef doc;
+  OwnedRef module;
+  OwnedRef defaults;
+  OwnedRef code;
 };
 
-PyObject* FunctionCall(PyObject* self, PyObject* args, PyObject* kwargs) {
-  Callable& callable = *reinterpret_cast<FunctionObject*>(self)->callable;
-  return EntryPoint([&] { return Invoke(callable, args, kwargs); });
-}
+struct FunctionObject {
+  PyObject_HEAD
+  FunctionFields fields;
+};
 
-// Binds as a Python function does: through an instance a bound method,
-// through the class an unbound one.
-PyObject* FunctionGet(PyObject* self, PyObject* instance, PyObject* owner) {
-  if (instance == Py_None) instance = nullptr;
-  return PyMethod_New(self, instance, owner);
-}
+// The member descriptors read each OwnedRef as the PyObject* it holds.
+static_assert(sizeof(OwnedRef) == sizeof(PyObject*) &&
+              std::is_standard_layout_v<OwnedRef>);
+static_assert(std::is_standard_layout_v<FunctionObject>);
 
-PyObject* FunctionRepr(PyObject* self) {
-  auto* function = reinterpret_cast<FunctionObject*>(self);
-  return PyString_FromFormat("<function %s at %p>",
-                             PyString_AS_STRING(function->qualname), self);
-}
+PyObject* FunctionCall(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* FunctionGet(PyObject* self, PyObject* instance, PyObject* owner);
+PyObject* FunctionRepr(PyObject* self);
+void FunctionDealloc(PyObject* self);
 
-int FunctionTraverse(PyObject* self, visitproc visit, void* arg) {
-  auto* function = reinterpret_cast<FunctionObject*>(self);
-  Py_VISIT(function->name);
-  Py_VISIT(function->qualname);
-  Py_VISIT(function->doc);
-  Py_VISIT(function->module);
-  Py_VISIT(function->defaults);
-  Py_VISIT(function->code);
-  return 0;
-}
-
-int FunctionClear(PyObject* self) {
-  auto* function = reinterpret_cast<FunctionObject*>(self);
-  Py_CLEAR(function->name);
-  Py_CLEAR(function->qualname);
-  Py_CLEAR(function->doc);
-  Py_CLEAR(function->module);
-  Py_CLEAR(function->defaults);
-  Py_CLEAR(function->code);
-  return 0;
-}
-
-void FunctionDealloc(PyObject* self) {
-  PyObject_GC_UnTrack(self);
-  FunctionClear(self);
-  PyObject_GC_Del(self);
-}
-
-#define FUNCTION_MEMBER(name, field) \
-  {const_cast<char*>(name), T_OBJECT, offsetof(FunctionObject, field), READONLY, nullptr}
+#define FUNCTION_MEMBER(name, field)                                   \
+  {const_cast<char*>(name), T_OBJECT,                                  \
+   offsetof(FunctionObject, fields) + offsetof(FunctionFields, field), \
+   READONLY, nullptr}
 
 PyMemberDef function_members[] = {
     FUNCTION_MEMBER("__name__", name),
@@ -93,21 +67,57 @@ PyTypeObject function_type = [] {
   type.tp_dealloc = FunctionDealloc;
   type.tp_repr = FunctionRepr;
   type.tp_call = FunctionCall;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  // Not collected: its strings, None, False and code never lead back to it.
+  type.tp_flags = Py_TPFLAGS_DEFAULT;
   type.tp_doc = "A method of a class of windows.volumes.";
-  type.tp_traverse = FunctionTraverse;
-  type.tp_clear = FunctionClear;
   type.tp_members = function_members;
   type.tp_descr_get = FunctionGet;
   return type;
 }();
 
+PyObject* FunctionCall(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const Callable& callable =
+      *reinterpret_cast<FunctionObject*>(self)->fields.callable;
+  return EntryPoint([&] { return Invoke(callable, args, kwargs); });
+}
+
+// Binds as a Python function does: through an instance a bound method,
+// through the class an unbound one.
+PyObject* FunctionGet(PyObject* self, PyObject* instance, PyObject* owner) {
+  if (instance == Py_None) instance = nullptr;
+  return PyMethod_New(self, instance, owner);
+}
+
+PyObject* FunctionRepr(PyObject* self) {
+  const FunctionFields& fields = reinterpret_cast<FunctionObject*>(self)->fields;
+  return PyString_FromFormat("<function %s at %p>",
+                             PyString_AS_STRING(fields.qualname.get()), self);
+}
+
+void FunctionDealloc(PyObject* self) {
+  reinterpret_cast<FunctionObject*>(self)->fields.~FunctionFields();
+  PyObject_Del(self);
+}
+
+// (False,) per optional parameter; None without one.
+OwnedRef NewDefaults(const Callable& callable) {
+  const int optional = callable.parameter_count() - callable.required_count();
+  if (optional == 0) return NewNone();
+  OwnedRef defaults = OwnedRef::StealChecked(PyTuple_New(optional));
+  for (int index = 0; index < optional; ++index) {
+    PyTuple_SET_ITEM(defaults.get(), index,
+                     OwnedRef::NewReference(DefaultValue()).release());
+  }
+  return defaults;
+}
+
 OwnedRef NewCode(const Callable& callable, BorrowedRef module_name) {
   const int count = callable.parameter_count();
   OwnedRef varnames = OwnedRef::StealChecked(PyTuple_New(count));
   for (int index = 0; index < count; ++index) {
+    const BorrowedRef name(names().*callable.parameters[index].name);
     PyTuple_SET_ITEM(varnames.get(), index,
-                     InternedString(callable.parameters[index].name).release());
+                     OwnedRef::NewReference(name).release());
   }
   OwnedRef empty_code = NewString("");
   OwnedRef empty = OwnedRef::StealChecked(PyTuple_New(0));
@@ -122,32 +132,20 @@ OwnedRef NewCode(const Callable& callable, BorrowedRef module_name) {
 
 void ReadyFunctionType() { Check(PyType_Ready(&function_type)); }
 
-OwnedRef NewMethod(Callable& callable, const char* class_name,
+OwnedRef NewMethod(const Callable& callable, const char* class_name,
                    BorrowedRef module_name) {
-  OwnedRef name = NewString(callable.name);
-  OwnedRef qualname = OwnedRef::StealChecked(
-      PyString_FromFormat("%s.%s", class_name, callable.name));
-  OwnedRef doc = callable.doc ? NewString(callable.doc) : NewNone();
-  OwnedRef defaults = NewNone();
-  const int optional = callable.parameter_count() - callable.required_count();
-  if (optional > 0) {
-    defaults = OwnedRef::StealChecked(PyTuple_New(optional));
-    for (int index = 0; index < optional; ++index) {
-      PyTuple_SET_ITEM(defaults.get(), index, NewBool(false).release());
-    }
-  }
-  OwnedRef code = NewCode(callable, module_name);
-
-  auto* function = PyObject_GC_New(FunctionObject, &function_type);
+  FunctionFields fields{
+      &callable,
+      NewString(callable.name),
+      OwnedRef::StealChecked(
+          PyString_FromFormat("%s.%s", class_name, callable.name)),
+      callable.doc ? NewString(callable.doc) : NewNone(),
+      OwnedRef::NewReference(module_name),
+      NewDefaults(callable),
+      NewCode(callable, module_name)};
+  auto* function = PyObject_New(FunctionObject, &function_type);
   if (function == nullptr) throw PyError();
-  function->callable = &callable;
-  function->name = name.release();
-  function->qualname = qualname.release();
-  function->doc = doc.release();
-  function->module = OwnedRef::NewReference(module_name).release();
-  function->defaults = defaults.release();
-  function->code = code.release();
-  PyObject_GC_Track(function);
+  new (&function->fields) FunctionFields(std::move(fields));
   return OwnedRef::StealNullable(reinterpret_cast<PyObject*>(function));
 }
 

@@ -2,16 +2,17 @@
 //
 // Rules of use:
 //  - Every PyObject* that module code keeps is held by an OwnedRef (a
-//    reference this code must release) or passed as a BorrowedRef (one that
-//    somebody else keeps alive for the duration of the call).  A raw pointer
-//    never turns into a BorrowedRef by itself: BorrowedRef(p) says, at the
-//    call, that p is borrowed, so a new reference cannot slip into a
-//    borrowed parameter and leak.
+//    reference this code must release), by a ProcessRef (one kept for the
+//    life of the process) or among the interned names (module_state.h), or
+//    passed as a BorrowedRef (one that somebody else keeps alive for the
+//    duration of the call).  A raw pointer never turns into a BorrowedRef by
+//    itself: BorrowedRef(p) says, at the call, that p is borrowed, so a new
+//    reference cannot slip into a borrowed parameter and leak.
 //  - OwnedRef::StealChecked(p) takes over the new reference that an API call
 //    returned, and throws PyError when the call failed (p is null).
 //    OwnedRef::StealNullable(p) takes it over as it is, null included.
 //    OwnedRef::NewReference(b) adds a reference to a borrowed object.
-//    Nobody writes Py_DECREF by hand.
+//    Outside this file nobody writes Py_INCREF or Py_DECREF.
 //  - release() hands the reference on, to return it to the interpreter.
 //  - A failed call throws PyError with the interpreter's error indicator set.
 //    Every entry point that the interpreter calls turns it back into "return

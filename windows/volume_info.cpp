@@ -1,19 +1,92 @@
 #include "windows/volume_info.h"
 
-#include "platform/kernel32.h"
+#include <optional>
+
+#include "windows/calling_convention.h"
+#include "windows/logger.h"
 #include "windows/module_state.h"
-#include "windows/python_calls.h"
-#include "windows/text.h"
+#include "windows/name_lookup.h"
+#include "windows/object_protocol.h"
 #include "windows/volume_identity.h"
 #include "windows/volume_queries.h"
+#include "windows/with_statement.h"
 
 namespace volumes {
 namespace {
 
-// ---------------------------------------------------------------------------
-// The service and its lookups
+OwnedRef InitBody(const Arguments& arguments);
+OwnedRef FindVolumeIDBody(const Arguments& arguments);
+OwnedRef AllVolumeEntriesBody(const Arguments& arguments);
+OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments);
+OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments);
+OwnedRef PopulateVolumeTableBody(const Arguments& arguments);
 
-OwnedRef Init(const Arguments& arguments) {
+// Kept word for word as the host has always read it, "handle track"
+// included.
+const char kVolumeInfoDoc[] =
+    "Volume information cache service.\n"
+    "\n"
+    "  On Windows this currently does nothing but return the volume\n"
+    "  serial number obtained with the stat, but will eventually handle\n"
+    "  track other volume information to be used in volume mount/dismount\n"
+    "  change handling.\n"
+    "  ";
+
+const char kFindVolumeIDDoc[] =
+    "Get the volume ID from the VolumeInfo service.\n"
+    "\n"
+    "    Args:\n"
+    "      stat_result: Raw stat result of the file.\n"
+    "\n"
+    "    Returns:\n"
+    "      Object to be used as volume ID. Generally string-typed.\n"
+    "    ";
+
+const char kAllVolumeEntriesDoc[] =
+    "Returns the volume entry dictionary.\n"
+    "\n"
+    "    Args:\n"
+    "      force_update: If True, repopulate the volume entry table first.\n"
+    "          Otherwise, uses cached values if available.\n"
+    "\n"
+    "    Returns:\n"
+    "      Dictionary mapping volume IDs to volume_entry.VolumeEntry values.\n"
+    "    ";
+
+// In the order of the class's namespace.
+const Callable volume_info_methods[] = {
+    {"__init__", CallingStyle::kOneArgument, {Plain(&Names::self)}, InitBody,
+     nullptr},
+    {"FindVolumeID", CallingStyle::kNamedParameters,
+     {Plain(&Names::self), Plain(&Names::stat_result)}, FindVolumeIDBody,
+     kFindVolumeIDDoc},
+    {"AllVolumeEntries", CallingStyle::kNamedParameters,
+     {Plain(&Names::self), DefaultsToFalse(&Names::force_update)},
+     AllVolumeEntriesBody, kAllVolumeEntriesDoc},
+    {"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
+     {Plain(&Names::self), Plain(&Names::volume_id)},
+     GetVolumeEntryForVolumeIDBody, nullptr},
+    {"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
+     {Plain(&Names::self), Plain(&Names::st_dev)},
+     GetVolumeEntryForDeviceNumberBody, nullptr},
+    {"_PopulateVolumeTable", CallingStyle::kNamedParameters,
+     {Plain(&Names::self), Plain(&Names::current_volume_ids)},
+     PopulateVolumeTableBody, nullptr},
+};
+
+const ClassDef classes[] = {
+    {"VolumeInfo", kVolumeInfoDoc, volume_info_methods},
+};
+
+}  // namespace
+
+const Subsystem kVolumeInfoService = {{}, nullptr, {}, classes};
+
+namespace {
+
+// --- The service and its lookups ---------------------------------------------
+
+OwnedRef InitBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   SetAttr(self, names()._volume_ids, OwnedRef::StealChecked(PyDict_New()));
   SetAttr(self, names()._volume_entries, OwnedRef::StealChecked(PyDict_New()));
@@ -23,19 +96,13 @@ OwnedRef Init(const Arguments& arguments) {
   return NewNone();
 }
 
-OwnedRef FindVolumeIDMethod(const Arguments& arguments) {
-  // While the namespace binds the module's own FindVolumeID, its answer is
-  // made directly.
-  static NamespaceSlot slot;
-  const BorrowedRef bound = slot.Find(names().FindVolumeID);
-  if (bound && IsBuiltinOf<kFindVolumeID>(bound.get())) {
-    return FindVolumeID(arguments.objects[1]);
-  }
-  return Call(LookupGlobal(names().FindVolumeID), {arguments.objects[1]});
+OwnedRef FindVolumeIDBody(const Arguments& arguments) {
+  return CallFindVolumeID(arguments.objects[1]);
 }
 
-OwnedRef GetVolumeEntryForVolumeID(const Arguments& arguments) {
-  OwnedRef volume_entries = GetAttr(arguments.objects[0], names()._volume_entries);
+OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
+  OwnedRef volume_entries =
+      GetAttr(arguments.objects[0], names()._volume_entries);
   if (!PyDict_CheckExact(volume_entries.get())) {
     return CallMethod(volume_entries, names().get, {arguments.objects[1]});
   }
@@ -46,7 +113,7 @@ OwnedRef GetVolumeEntryForVolumeID(const Arguments& arguments) {
 // The instance's own _FindVolumeIDForDeviceNumber where it has one; the
 // class has none, so otherwise st_dev maps to its volume ID as FindVolumeID
 // maps a stat result's.
-OwnedRef GetVolumeEntryForDeviceNumber(const Arguments& arguments) {
+OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef st_dev = arguments.objects[1];
   OwnedRef find_volume_id = OwnedRef::StealNullable(
@@ -62,10 +129,9 @@ OwnedRef GetVolumeEntryForDeviceNumber(const Arguments& arguments) {
   return Call(GetAttr(self, names().GetVolumeEntryForVolumeID), {volume_id});
 }
 
-// ---------------------------------------------------------------------------
-// The refresh
+// --- The refresh -------------------------------------------------------------
 
-OwnedRef AllVolumeEntries(const Arguments& arguments) {
+OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef force_update = arguments.objects[1];
   // An empty table is rebuilt without looking at force_update.
@@ -81,10 +147,10 @@ OwnedRef AllVolumeEntries(const Arguments& arguments) {
 }
 
 // Runs one per-volume step.  An exception of the Exception family is logged
-// through LOGGER.exception with `message` and the argument that `argument()`
-// gives, and the volume is skipped (false); any other exception passes.
-template <class Step, class Argument>
-bool Protected(Step&& step, const char* message, Argument&& argument) {
+// through LOGGER.exception with `message` and `argument`, and the volume is
+// skipped (false); any other exception passes.
+template <class Step>
+bool Protected(Step&& step, const char* message, BorrowedRef argument) {
   try {
     step();
     return true;
@@ -93,19 +159,98 @@ bool Protected(Step&& step, const char* message, Argument&& argument) {
     CaughtException caught;
     if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
     HandledException handled(caught);
-    Log(names().exception, message, {argument()});
+    Log(names().exception, message, {argument});
     return false;
   }
 }
 
 // The call-site test before a direct call of a query.
-void CheckExpectedType(BorrowedRef value, Conversion type_test) {
-  if (!HasType(value, type_test)) {
-    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", TypeName(type_test),
+void CheckExpectedType(BorrowedRef value, TypeTest type) {
+  if (!HasType(value, type)) {
+    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", TypeName(type),
           Py_TYPE(value.get())->tp_name);
   }
 }
 
+// The shortest of the volume's mount points: a drive letter before a folder
+// mount.  Null, logged, when it has none or they cannot be read.
+OwnedRef MountPointOf(BorrowedRef volume_name) {
+  OwnedRef mount_points;
+  if (!Protected(
+          [&] {
+            CheckExpectedType(volume_name, TypeTest::kBasestring);
+            mount_points = QueryVolumePathNames(volume_name);
+          },
+          "Could not determine mount point for %s", volume_name)) {
+    return OwnedRef();
+  }
+  if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
+    Log(names().debug, "Volume %s has no mount point. Skipping.",
+        {volume_name});
+    return OwnedRef();
+  }
+  if (PyList_GET_SIZE(mount_points.get()) > 1) {
+    // The sort is stable, so equal lengths keep the system's order.
+    OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
+    Check(PyDict_SetItem(sort_options.get(), names().key,
+                         LookupBuiltin(names().len).get()));
+    Call(GetAttr(mount_points, names().sort), {}, sort_options);
+    Log(names().debug, "Got multiple mounts for %s: %s",
+        {volume_name, mount_points});
+  }
+  return OwnedRef::NewReference(
+      BorrowedRef(PyList_GET_ITEM(mount_points.get(), 0)));
+}
+
+// What the volume information query gives an entry.
+struct VolumeFacts {
+  OwnedRef label;
+  OwnedRef serial_number;
+  OwnedRef filesystem;
+};
+
+// False, logged, when the volume information cannot be read.
+bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
+                     VolumeFacts& facts) {
+  return Protected(
+      [&] {
+        CheckExpectedType(volume_name, TypeTest::kUnicode);
+        const VolumeInformation information =
+            QueryVolumeInformation(volume_name);
+        facts.label = information.Label();
+        facts.serial_number = information.SerialNumber();
+        facts.filesystem = information.FilesystemName();
+      },
+      "Unable to fetch volume info for %r, skipping.", mount_point);
+}
+
+// DRIVE_TYPE_MAP's member for the volume's drive type; DeviceType.UNKNOWN
+// for a code without a row.
+OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
+  OwnedRef win_drive_type = OwnedRef::StealChecked(
+      PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
+  OwnedRef drive_type_get =
+      GetAttr(LookupGlobal(names().DRIVE_TYPE_MAP), names().get);
+  OwnedRef unknown = GetAttr(
+      GetAttr(LookupGlobal(names().volume_entry), names().DeviceType),
+      names().UNKNOWN);
+  return Call(drive_type_get, {win_drive_type, unknown});
+}
+
+// The volume's total size in bytes; 0, logged, when it cannot be read.
+unsigned long long CapacityOf(BorrowedRef volume_name,
+                              BorrowedRef mount_point) {
+  const std::optional<unsigned long long> total_bytes =
+      QueryTotalBytes(volume_name);
+  if (!total_bytes) {
+    Log(names().debug, "Could not determine volume capacity for %r",
+        {mount_point});
+  }
+  return total_bytes.value_or(0);
+}
+
+// The GUID text of a volume GUID path, as a byte string; None for another
+// name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
   OwnedRef match = CallMethod(LookupGlobal(names().VOLUME_NAME_GUID_MATCHER),
                               names().match, {volume_name});
@@ -118,70 +263,14 @@ OwnedRef VolumeUuid(BorrowedRef volume_name) {
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
 // the volume is left out.
 void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
-  OwnedRef mount_points;
-  if (!Protected(
-          [&] {
-            CheckExpectedType(volume_name, Conversion::kBasestring);
-            mount_points = QueryVolumePathNames(volume_name);
-          },
-          "Could not determine mount point for %s",
-          [&] { return volume_name; })) {
+  OwnedRef mount_point = MountPointOf(volume_name);
+  VolumeFacts facts;
+  if (!mount_point || !ReadVolumeFacts(volume_name, mount_point, facts)) {
     return;
   }
-  if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
-    Log(names().debug, "Volume %s has no mount point. Skipping.",
-        {volume_name});
-    return;
-  }
-  if (PyList_GET_SIZE(mount_points.get()) > 1) {
-    // Shortest first: a drive letter before a folder mount.  The sort is
-    // stable, so equal lengths keep the system's order.
-    OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
-    Check(PyDict_SetItem(sort_options.get(), names().key,
-                         LookupBuiltin(names().len).get()));
-    Call(GetAttr(mount_points, names().sort), {}, sort_options);
-    Log(names().debug, "Got multiple mounts for %s: %s",
-        {volume_name, mount_points});
-  }
-  OwnedRef mount_point = OwnedRef::NewReference(
-      BorrowedRef(PyList_GET_ITEM(mount_points.get(), 0)));
-
-  OwnedRef label;
-  OwnedRef serial_number;
-  OwnedRef filesystem;
-  if (!Protected(
-          [&] {
-            CheckExpectedType(volume_name, Conversion::kUnicode);
-            const VolumeInformation information =
-                QueryVolumeInformation(volume_name);
-            label = information.Label();
-            serial_number = information.SerialNumber();
-            filesystem = information.FilesystemName();
-          },
-          "Unable to fetch volume info for %r, skipping.",
-          [&] { return mount_point.borrow(); })) {
-    return;
-  }
-
-  const platform::WideString root_path =
-      WideFromUnicode(volume_name, "volume_name");
-  OwnedRef win_drive_type = OwnedRef::StealChecked(
-      PyLong_FromUnsignedLong(platform::GetDriveTypeW(root_path.c_str())));
-  OwnedRef drive_type_get =
-      GetAttr(LookupGlobal(names().DRIVE_TYPE_MAP), names().get);
-  OwnedRef unknown = GetAttr(
-      GetAttr(LookupGlobal(names().volume_entry), names().DeviceType),
-      names().UNKNOWN);
-  OwnedRef device_type = Call(drive_type_get, {win_drive_type, unknown});
-
-  platform::ULONGLONG capacity_bytes = 0;
-  if (!platform::GetDiskFreeSpaceExW(root_path.c_str(), nullptr,
-                                     &capacity_bytes, nullptr)) {
-    capacity_bytes = 0;
-    Log(names().debug, "Could not determine volume capacity for %r",
-        {mount_point});
-  }
-
+  OwnedRef device_type = DeviceTypeOf(volume_name);
+  const unsigned long long capacity_bytes =
+      CapacityOf(volume_name, mount_point);
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
       GetAttr(LookupGlobal(names().volume_entry), names().VolumeEntry);
@@ -190,15 +279,15 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   auto set_field = [&](PyObject* keyword, BorrowedRef value) {
     Check(PyDict_SetItem(fields.get(), keyword, value.get()));
   };
-  set_field(names().volume, VolumeIDOf(serial_number));
+  set_field(names().volume, VolumeIDOf(facts.serial_number));
   set_field(names().mountpoint, mount_point);
   set_field(names().device_file, volume_name);
-  set_field(names().device_number, serial_number);
+  set_field(names().device_number, facts.serial_number);
   set_field(names().uuid, volume_uuid);
   set_field(names().model, None());
   set_field(names().device_type, device_type);
-  set_field(names().label, label);
-  set_field(names().filesystem, CallMethod(filesystem, names().lower));
+  set_field(names().label, facts.label);
+  set_field(names().filesystem, CallMethod(facts.filesystem, names().lower));
   set_field(names().size, OwnedRef::StealChecked(
                               PyLong_FromUnsignedLongLong(capacity_bytes)));
   OwnedRef entry = Call(volume_entry_class, {}, fields);
@@ -240,62 +329,12 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   return new_volume_ids;
 }
 
-OwnedRef PopulateVolumeTable(const Arguments& arguments) {
+OwnedRef PopulateVolumeTableBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   return With(GetAttr(self, names()._lock), [&] {
     return RebuildVolumeTable(self, arguments.objects[1]);
   });
 }
 
-#define LINE(text) text "\n"
-
-const char kFindVolumeIDDoc[] =
-    LINE("Get the volume ID from the VolumeInfo service.")
-    LINE("")
-    LINE("    Args:")
-    LINE("      stat_result: Raw stat result of the file.")
-    LINE("")
-    LINE("    Returns:")
-    LINE("      Object to be used as volume ID. Generally string-typed.")
-    "    ";
-
-const char kAllVolumeEntriesDoc[] =
-    LINE("Returns the volume entry dictionary.")
-    LINE("")
-    LINE("    Args:")
-    LINE("      force_update: If True, repopulate the volume entry table first.")
-    LINE("          Otherwise, uses cached values if available.")
-    LINE("")
-    LINE("    Returns:")
-    LINE("      Dictionary mapping volume IDs to volume_entry.VolumeEntry values.")
-    "    ";
-
 }  // namespace
-
-const char kVolumeInfoDoc[] =
-    LINE("Volume information cache service.")
-    LINE("")
-    LINE("  On Windows this currently does nothing but return the volume")
-    LINE("  serial number obtained with the stat, but will eventually handle")
-    LINE("  track other volume information to be used in volume mount/dismount")
-    LINE("  change handling.")
-    "  ";
-
-#undef LINE
-
-Callable kVolumeInfoMethods[kVolumeInfoMethodCount] = {
-    {"__init__", CallingStyle::kOneArgument, {{{"self"}}}, Init, nullptr},
-    {"FindVolumeID", CallingStyle::kNamedParameters,
-     {{{"self"}, {"stat_result"}}}, FindVolumeIDMethod, kFindVolumeIDDoc},
-    {"AllVolumeEntries", CallingStyle::kNamedParameters,
-     {{{"self"}, {"force_update", Conversion::kObject, true}}},
-     AllVolumeEntries, kAllVolumeEntriesDoc},
-    {"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
-     {{{"self"}, {"volume_id"}}}, GetVolumeEntryForVolumeID, nullptr},
-    {"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
-     {{{"self"}, {"st_dev"}}}, GetVolumeEntryForDeviceNumber, nullptr},
-    {"_PopulateVolumeTable", CallingStyle::kNamedParameters,
-     {{{"self"}, {"current_volume_ids"}}}, PopulateVolumeTable, nullptr},
-};
-
 }  // namespace volumes

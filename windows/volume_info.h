@@ -2,14 +2,11 @@
 // of the table from the live system.
 #pragma once
 
-#include "windows/calling_convention.h"
+#include "windows/registration.h"
 
 namespace volumes {
 
-extern const char kVolumeInfoDoc[];
-
-// The class's methods, in the order of its namespace.
-inline constexpr int kVolumeInfoMethodCount = 6;
-extern Callable kVolumeInfoMethods[kVolumeInfoMethodCount];
+// The class VolumeInfo.
+extern const Subsystem kVolumeInfoService;
 
 }  // namespace volumes

@@ -1,17 +1,124 @@
 #include "windows/volume_queries.h"
 
 #include <cstring>
+#include <string>
 
 #include "windows/buffers.h"
 #include "windows/find_volume_handle.h"
-#include "windows/python_calls.h"
+#include "windows/handle_bits.h"
+#include "windows/logger.h"
+#include "windows/module_state.h"
+#include "windows/object_protocol.h"
 #include "windows/text.h"
+#include "windows/windows_error.h"
 
 namespace volumes {
 namespace {
 
 using platform::DWORD;
 using platform::WCHAR;
+
+OwnedRef GetVolumeInformationByHandleBody(const Arguments& arguments);
+OwnedRef GetVolumeInformationBody(const Arguments& arguments);
+OwnedRef GetVolumePathNamesBody(const Arguments& arguments);
+OwnedRef ListVolumeNamesBody(const Arguments& arguments);
+
+// What the two volume information docstrings share, from "Returns:" to
+// "Raises:".
+#define VOLUME_INFORMATION_RETURNS \
+  "\n" \
+  "  Returns:\n" \
+  "    Tuple containing five values. Not coincidentally, this is the same form\n" \
+  "    as win32file.GetVolumeInformation, except that the volume label is unicode\n" \
+  "    and the serial number doesn't need manipulation to match the stat result.\n" \
+  "\n" \
+  "    volume_label: Unicode volume label.\n" \
+  "    serial_number: Integer, matches stat_result.st_dev for this volume.\n" \
+  "    component_length: Integer, maximum path component length on this volume.\n" \
+  "    flags: Integer. See Microsoft's documentation for flag details.\n" \
+  "    filesystem: String, filesystem name.\n" \
+  "\n" \
+  "  Raises:\n"
+
+const char kGetVolumeInformationByHandleDoc[] =
+    "Retrieves volume information as per the win32 call of the same name.\n"
+    "\n"
+    "  Args:\n"
+    "    handle: File handle to a file on the volume you wish to look up.\n"
+    VOLUME_INFORMATION_RETURNS
+    "    WindowsError: For any error involving the Windows API call.\n"
+    "  ";
+
+const char kGetVolumeInformationDoc[] =
+    "Retrieves volume information as per the win32 call of the same name.\n"
+    "\n"
+    "  Args:\n"
+    "    path: Unicode path to the volume mountpoint. Must end in a trailing slash.\n"
+    VOLUME_INFORMATION_RETURNS
+    "    TypeError: If input path is not unicode.\n"
+    "    WindowsError: For any error involving the Windows API call.\n"
+    "  ";
+
+#undef VOLUME_INFORMATION_RETURNS
+
+const char kGetVolumePathNamesForVolumeNameDoc[] =
+    "Retrieves volume paths as per the win32 call of the same name.\n"
+    "\n"
+    "  Args:\n"
+    "    guid_path: The GUID path of the volume, of the form:\n"
+    "        \"\\\\?\\Volume{ABCDEF-01234...}\\\".\n"
+    "\n"
+    "  Returns:\n"
+    "    List of unicode mount points (drive letters or otherwise) assigned to this\n"
+    "    volume. Note that some volumes may have no paths assigned. This may even\n"
+    "    happen when the volume actually does have accessible mounts, due to an\n"
+    "    apparent bug in the disk management subsystem.\n"
+    "\n"
+    "  Raises:\n"
+    "    WindowsError: If a Windows API returns an error code.\n"
+    "  ";
+
+const char kListVolumeNamesDoc[] =
+    "Returns a list of UNC volume names.\n"
+    "\n"
+    "  Returns:\n"
+    "    List of UNC GUID volume names as reported by the system. Not all such\n"
+    "    names will actually correspond to mounted volumes, because Windows.\n"
+    "\n"
+    "  Raises:\n"
+    "    WindowsError: If calls to the Windows API fail.\n"
+    "  ";
+
+const Callable kGetVolumeInformationByHandle = {
+    "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
+    {NativeInteger(&Names::handle)}, GetVolumeInformationByHandleBody,
+    kGetVolumeInformationByHandleDoc};
+const Callable kGetVolumeInformation = {
+    "GetVolumeInformation", CallingStyle::kOneArgument,
+    {Typed(&Names::path, TypeTest::kUnicode)}, GetVolumeInformationBody,
+    kGetVolumeInformationDoc};
+const Callable kGetVolumePathNamesForVolumeName = {
+    "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
+    {Typed(&Names::guid_path, TypeTest::kBasestring)}, GetVolumePathNamesBody,
+    kGetVolumePathNamesForVolumeNameDoc};
+const Callable kListVolumeNames = {"_ListVolumeNames",
+                                   CallingStyle::kNoArguments,
+                                   {},
+                                   ListVolumeNamesBody,
+                                   kListVolumeNamesDoc};
+
+PyMethodDef module_table[] = {
+    MethodDef<kGetVolumeInformationByHandle>(),
+    MethodDef<kGetVolumeInformation>(),
+    MethodDef<kGetVolumePathNamesForVolumeName>(),
+};
+PyMethodDef functions[] = {MethodDef<kListVolumeNames>()};
+
+}  // namespace
+
+const Subsystem kVolumeQueries = {module_table, nullptr, functions, {}};
+
+namespace {
 
 // Enough for the common volume with one drive letter: "E:\", its NUL and
 // the list's closing NUL.
@@ -48,11 +155,18 @@ OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
   return paths;
 }
 
-// ---------------------------------------------------------------------------
-// The host entries.  Their names keep clear of kernel32's, which windows.h
-// turns into macros.
+// A handle value as the platform's HANDLE.
+platform::HANDLE ToHandle(std::int64_t value) {
+  constexpr int kWidth = sizeof(platform::HANDLE) * 8;
+  const std::optional<std::uint64_t> bits = HandleBits(value, kWidth);
+  if (!bits) {
+    Raise(PyExc_OverflowError, "handle %s does not fit a %d-bit HANDLE",
+          std::to_string(value).c_str(), kWidth);
+  }
+  return reinterpret_cast<platform::HANDLE>(static_cast<std::uintptr_t>(*bits));
+}
 
-OwnedRef ListVolumeNamesHostEntry(const Arguments&) {
+OwnedRef ListVolumeNamesBody(const Arguments&) {
   // Zeroed, so that a name is never read from memory the system left
   // unwritten.
   WCHAR name_buffer[kNameBufferLength] = {};
@@ -84,91 +198,21 @@ OwnedRef ListVolumeNamesHostEntry(const Arguments&) {
   return volume_names;
 }
 
-OwnedRef GetVolumePathNamesHostEntry(const Arguments& arguments) {
+OwnedRef GetVolumePathNamesBody(const Arguments& arguments) {
   return QueryVolumePathNames(arguments.objects[0]);
 }
 
-OwnedRef GetVolumeInformationHostEntry(const Arguments& arguments) {
+OwnedRef GetVolumeInformationBody(const Arguments& arguments) {
   return QueryVolumeInformation(arguments.objects[0]).ToTuple();
 }
 
-OwnedRef GetVolumeInformationByHandleHostEntry(const Arguments& arguments) {
+OwnedRef GetVolumeInformationByHandleBody(const Arguments& arguments) {
   return QueryVolumeInformationByHandle(arguments.integers[0]).ToTuple();
 }
 
-#define LINE(text) text "\n"
-
-// What the two volume information docstrings share, from "Returns:" to
-// "Raises:".
-#define VOLUME_INFORMATION_RETURNS \
-  LINE("") \
-  LINE("  Returns:") \
-  LINE("    Tuple containing five values. Not coincidentally, this is the same form") \
-  LINE("    as win32file.GetVolumeInformation, except that the volume label is unicode") \
-  LINE("    and the serial number doesn't need manipulation to match the stat result.") \
-  LINE("") \
-  LINE("    volume_label: Unicode volume label.") \
-  LINE("    serial_number: Integer, matches stat_result.st_dev for this volume.") \
-  LINE("    component_length: Integer, maximum path component length on this volume.") \
-  LINE("    flags: Integer. See Microsoft's documentation for flag details.") \
-  LINE("    filesystem: String, filesystem name.") \
-  LINE("") \
-  LINE("  Raises:")
-
-const char kGetVolumeInformationDoc[] =
-    LINE("Retrieves volume information as per the win32 call of the same name.")
-    LINE("")
-    LINE("  Args:")
-    LINE("    path: Unicode path to the volume mountpoint. Must end in a trailing slash.")
-    VOLUME_INFORMATION_RETURNS
-    LINE("    TypeError: If input path is not unicode.")
-    LINE("    WindowsError: For any error involving the Windows API call.")
-    "  ";
-
-const char kGetVolumeInformationByHandleDoc[] =
-    LINE("Retrieves volume information as per the win32 call of the same name.")
-    LINE("")
-    LINE("  Args:")
-    LINE("    handle: File handle to a file on the volume you wish to look up.")
-    VOLUME_INFORMATION_RETURNS
-    LINE("    WindowsError: For any error involving the Windows API call.")
-    "  ";
-
-const char kGetVolumePathNamesForVolumeNameDoc[] =
-    LINE("Retrieves volume paths as per the win32 call of the same name.")
-    LINE("")
-    LINE("  Args:")
-    LINE("    guid_path: The GUID path of the volume, of the form:")
-    LINE("        \"\\\\?\\Volume{ABCDEF-01234...}\\\".")
-    LINE("")
-    LINE("  Returns:")
-    LINE("    List of unicode mount points (drive letters or otherwise) assigned to this")
-    LINE("    volume. Note that some volumes may have no paths assigned. This may even")
-    LINE("    happen when the volume actually does have accessible mounts, due to an")
-    LINE("    apparent bug in the disk management subsystem.")
-    LINE("")
-    LINE("  Raises:")
-    LINE("    WindowsError: If a Windows API returns an error code.")
-    "  ";
-
-const char kListVolumeNamesDoc[] =
-    LINE("Returns a list of UNC volume names.")
-    LINE("")
-    LINE("  Returns:")
-    LINE("    List of UNC GUID volume names as reported by the system. Not all such")
-    LINE("    names will actually correspond to mounted volumes, because Windows.")
-    LINE("")
-    LINE("  Raises:")
-    LINE("    WindowsError: If calls to the Windows API fail.")
-    "  ";
-
-#undef VOLUME_INFORMATION_RETURNS
-#undef LINE
-
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// The volume information outputs as the host receives them
+// --- The volume information outputs as the host receives them ---------------
 
 OwnedRef VolumeInformation::Label() const {
   return UnicodeFromWideBuffer(label, kNameBufferLength);
@@ -193,8 +237,7 @@ OwnedRef VolumeInformation::ToTuple() const {
   return Tuple({volume_label, serial, length, flag_bits, filesystem_name});
 }
 
-// ---------------------------------------------------------------------------
-// The internal entries
+// --- The internal entries ----------------------------------------------------
 
 OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
   OwnedRef volume_name =
@@ -216,20 +259,15 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
-    if (error == platform::kErrorMoreData && returned_length > buffer_length) {
-      Log(names().debug, "%s isn't big enough, allocating %s bytes.",
-          {ByteCount(buffer_length), ByteCount(returned_length)});
-      buffer_length = returned_length;
-      path_names.Allocate(buffer_length);
-      continue;
+    if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
+      Log(names().error, "Could not write path names into %s-byte buffer.",
+          {ByteCount(buffer_length)});
+      RaiseWindowsError(error);
     }
-    Log(names().error, "Could not write path names into %s-byte buffer.",
-        {ByteCount(buffer_length)});
-    RaiseWindowsError(error);
-    // Carrying on would call again for ever on a lasting failure.
-    Raise(PyExc_SystemError,
-          "RaiseWindowsError returned instead of raising error %lu",
-          static_cast<unsigned long>(error));
+    Log(names().debug, "%s isn't big enough, allocating %s bytes.",
+        {ByteCount(buffer_length), ByteCount(returned_length)});
+    buffer_length = returned_length;
+    path_names.Allocate(buffer_length);
   }
   // Never trust a length beyond the buffer that the system was given.
   return SplitPathNames(path_names.get(),
@@ -254,9 +292,7 @@ VolumeInformation QueryVolumeInformation(BorrowedRef path) {
 }
 
 VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle) {
-  // Cut to the width of a handle: the low 32 bits on a 32-bit system.
-  const auto file = reinterpret_cast<platform::HANDLE>(
-      static_cast<std::intptr_t>(handle));
+  const platform::HANDLE file = ToHandle(handle);
   VolumeInformation information;
   if (!platform::GetVolumeInformationByHandleW(
           file, information.label, kNameBufferLength,
@@ -267,19 +303,19 @@ VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle) {
   return information;
 }
 
-Callable kGetVolumeInformationByHandle = {
-    "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
-    {{{"handle", Conversion::kNativeInteger}}},
-    GetVolumeInformationByHandleHostEntry, kGetVolumeInformationByHandleDoc};
-Callable kGetVolumeInformation = {
-    "GetVolumeInformation", CallingStyle::kOneArgument,
-    {{{"path", Conversion::kUnicode}}},
-    GetVolumeInformationHostEntry, kGetVolumeInformationDoc};
-Callable kGetVolumePathNamesForVolumeName = {
-    "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
-    {{{"guid_path", Conversion::kBasestring}}},
-    GetVolumePathNamesHostEntry, kGetVolumePathNamesForVolumeNameDoc};
-Callable kListVolumeNames = {"_ListVolumeNames", CallingStyle::kNoArguments,
-                             {}, ListVolumeNamesHostEntry, kListVolumeNamesDoc};
+unsigned long QueryDriveType(BorrowedRef root_path) {
+  const platform::WideString path = WideFromUnicode(root_path, "root_path");
+  return platform::GetDriveTypeW(path.c_str());
+}
+
+std::optional<unsigned long long> QueryTotalBytes(BorrowedRef directory) {
+  const platform::WideString path = WideFromUnicode(directory, "directory");
+  platform::ULONGLONG total_bytes = 0;
+  if (!platform::GetDiskFreeSpaceExW(path.c_str(), nullptr, &total_bytes,
+                                     nullptr)) {
+    return std::nullopt;
+  }
+  return total_bytes;
+}
 
 }  // namespace volumes

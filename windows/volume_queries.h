@@ -1,17 +1,24 @@
-// Wrappers over kernel32's volume functions: the volume GUID paths, the mount
-// points of a volume, and the label, serial number, limits, flags and
-// filesystem name of a volume by root path or by file handle.
+// The volume queries: wrappers over kernel32's volume functions.  The volume
+// GUID paths, the mount points of a volume, the label, serial number,
+// limits, flags and filesystem name of a volume by root path or by file
+// handle, its drive type and its size.  The other subsystems reach kernel32
+// through the internal entries here and nowhere else.
 #pragma once
 
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/kernel32.h"
-#include "windows/calling_convention.h"
 #include "windows/refs.h"
+#include "windows/registration.h"
 
 namespace volumes {
+
+// GetVolumeInformationByHandle, GetVolumeInformation and
+// _GetVolumePathNamesForVolumeName, made with the module; _ListVolumeNames.
+extern const Subsystem kVolumeQueries;
 
 // Single names are read into buffers of MAX_PATH + 1 characters.
 inline constexpr platform::DWORD kNameBufferLength = platform::kMaxPath + 1;
@@ -32,23 +39,25 @@ struct VolumeInformation {
   OwnedRef ToTuple() const;
 };
 
-// The host entries, in the order start-up registers them.
-extern Callable kGetVolumeInformationByHandle;
-extern Callable kGetVolumeInformation;
-extern Callable kGetVolumePathNamesForVolumeName;
-extern Callable kListVolumeNames;
-
-// The internal entries, which the other subsystems call directly.
+// --- The internal entries ----------------------------------------------------
 
 // The volume whose root `path` names (a unicode string, or None, which
 // raises TypeError).
 VolumeInformation QueryVolumeInformation(BorrowedRef path);
 
-// The volume holding the file that the handle value `handle` has open.
+// The volume holding the file that the handle value `handle` has open.  A
+// value that no handle of the platform's width has raises OverflowError.
 VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle);
 
 // The mount points of the volume named by `guid_path` (a str, a unicode or
 // None), as a new list of unicode strings.
 OwnedRef QueryVolumePathNames(BorrowedRef guid_path);
+
+// What GetDriveTypeW answers for `root_path` (exactly unicode).
+unsigned long QueryDriveType(BorrowedRef root_path);
+
+// The total size that GetDiskFreeSpaceExW reports for `directory` (exactly
+// unicode), or nothing when the call fails.
+std::optional<unsigned long long> QueryTotalBytes(BorrowedRef directory);
 
 }  // namespace volumes

@@ -1,22 +1,26 @@
 // windows.volumes: start-up and registration.
 //
 // "Volume information cache service."  The interpreter calls initvolumes once,
-// on the first import.  Start-up imports the modules the rest of the module
-// uses, builds its constants and private tables, registers the module
-// functions and creates the VolumeInfo class, passed through the host's
-// service.Singleton.  It logs nothing and queries no volume.  This is the one
-// file that knows every subsystem.
+// on the first import.  Start-up makes the module with the subsystems'
+// method table entries, imports the modules the rest of the module uses,
+// builds its constants, then starts the subsystems and registers their
+// functions and classes.  It logs nothing and queries no volume.  This is
+// the one file that knows every subsystem.
 #include <Python.h>
+
+#include <vector>
 
 #include "windows/calling_convention.h"
 #include "windows/function_type.h"
 #include "windows/module_state.h"
-#include "windows/python_calls.h"
+#include "windows/name_lookup.h"
+#include "windows/object_protocol.h"
 #include "windows/refs.h"
+#include "windows/registration.h"
 #include "windows/volume_identity.h"
 #include "windows/volume_info.h"
 #include "windows/volume_queries.h"
-#include "windows/winwrap_capi.h"
+#include "windows/windows_error.h"
 
 static_assert(PYTHON_API_VERSION == 1013, "built for the Python 2.7 interface");
 
@@ -25,30 +29,34 @@ namespace {
 
 const char kModuleDoc[] = "Volume information cache service.";
 
-// Created together with the module, in this order.
-PyMethodDef module_methods[] = {
-    MethodDef<kGetVolumeInformationByHandle>(),
-    MethodDef<kGetVolumeInformation>(),
-    MethodDef<kGetVolumePathNamesForVolumeName>(),
-    {nullptr, nullptr, 0, nullptr},
+// The subsystems in their order: each uses only those before it.
+const Subsystem* const kSubsystems[] = {
+    &kVolumeQueries,
+    &kVolumeIdentity,
+    &kVolumeInfoService,
 };
 
-// Created after the constants, in this order.
-PyMethodDef later_functions[] = {
-    MethodDef<kListVolumeNames>(),
-    MethodDef<kFindVolumeID>(),
-    MethodDef<kVolumeIDFromSerialNumber>(),
-    MethodDef<kIsFAT>(),
-};
-
-void InternNames(Names& names) {
-#define VOLUMES_INTERN_NAME(name) names.name = InternedString(#name).release();
-  VOLUMES_NAMES(VOLUMES_INTERN_NAME)
-#undef VOLUMES_INTERN_NAME
-}
+// "windows.volumes", as the interpreter named the module.
+ProcessRef module_name;
 
 void Bind(PyObject* name, BorrowedRef value) {
   Check(PyDict_SetItem(State().globals.get(), name, value.get()));
+}
+
+// Every subsystem's method table entries, in order.  Kept for the life of
+// the process, as the functions made from it are.
+PyMethodDef* ModuleMethodTable() {
+  static std::vector<PyMethodDef>* const table = [] {
+    auto* entries = new std::vector<PyMethodDef>;
+    for (const Subsystem* subsystem : kSubsystems) {
+      for (const PyMethodDef& entry : subsystem->module_table) {
+        entries->push_back(entry);
+      }
+    }
+    entries->push_back({nullptr, nullptr, 0, nullptr});
+    return entries;
+  }();
+  return table->data();
 }
 
 // `import <module>` or `from <module> import <name>`, as the interpreter
@@ -56,59 +64,27 @@ void Bind(PyObject* name, BorrowedRef value) {
 // namespace as globals and the implicit relative import (level -1).
 OwnedRef HostImport(const char* module, BorrowedRef fromlist) {
   OwnedRef import_function = LookupBuiltin(names().__import__);
-  OwnedRef module_name = NewString(module);
+  OwnedRef name = NewString(module);
   OwnedRef level = OwnedRef::StealChecked(PyInt_FromLong(-1));
   const BorrowedRef globals = State().globals;
-  return Call(import_function, {module_name, globals, globals, fromlist, level});
+  return Call(import_function, {name, globals, globals, fromlist, level});
 }
 
-void ImportModule(const char* module) {
-  Bind(InternedString(module).get(), HostImport(module, None()));
+void ImportModule(PyObject* module) {
+  Bind(module, HostImport(PyString_AS_STRING(module), None()));
 }
 
-void ImportFrom(const char* module, const char* name) {
-  OwnedRef name_string = InternedString(name);
-  OwnedRef package = HostImport(module, Tuple({name_string}));
+void ImportFrom(const char* module, PyObject* name) {
+  OwnedRef package = HostImport(module, Tuple({BorrowedRef(name)}));
   OwnedRef value =
-      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name_string.get()));
+      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name));
   if (!value) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
     PyErr_Clear();
-    Raise(PyExc_ImportError, "cannot import name %.230s", name);
+    Raise(PyExc_ImportError, "cannot import name %.230s",
+          PyString_AS_STRING(name));
   }
-  Bind(name_string.get(), value);
-}
-
-// windows.winwrap's RaiseWindowsError, published in its capsule.  A missing
-// attribute or a capsule of another kind is "not provided"; any other error
-// (MemoryError, KeyboardInterrupt) passes as it is.
-void LocateRaiseWindowsError() {
-  ModuleState& state = State();
-  state.winwrap = nullptr;
-  OwnedRef winwrap =
-      OwnedRef::StealChecked(PyImport_ImportModule("windows.winwrap"));
-  OwnedRef capsule =
-      OwnedRef::StealNullable(PyObject_GetAttrString(winwrap.get(), "_C_API"));
-  const WinwrapCApi* c_api = nullptr;
-  if (!capsule) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
-    PyErr_Clear();
-  } else {
-    c_api = static_cast<const WinwrapCApi*>(
-        PyCapsule_GetPointer(capsule.get(), WINWRAP_CAPSULE_NAME));
-    // A capsule of another name sets ValueError.
-    if (c_api == nullptr) {
-      if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw PyError();
-      PyErr_Clear();
-    }
-  }
-  if (c_api == nullptr || c_api->RaiseWindowsError == nullptr) {
-    Raise(PyExc_ImportError,
-          "windows.winwrap does not provide RaiseWindowsError (capsule %s)",
-          WINWRAP_CAPSULE_NAME);
-  }
-  state.winwrap_capsule.Reset(std::move(capsule));
-  state.winwrap = c_api;
+  Bind(name, value);
 }
 
 void BuildDriveTypeMap() {
@@ -135,19 +111,19 @@ void BuildDriveTypeMap() {
   Bind(names().DRIVE_TYPE_MAP, drive_type_map);
 }
 
-void CreateVolumeInfoClass() {
-  const BorrowedRef module_name = State().module_name;
+void CreateClass(const ClassDef& definition) {
   OwnedRef namespace_dict = OwnedRef::StealChecked(PyDict_New());
   Check(PyDict_SetItemString(namespace_dict.get(), "__module__",
                              module_name.get()));
-  OwnedRef class_name = NewString("VolumeInfo");
+  OwnedRef class_name = NewString(definition.name);
   Check(PyDict_SetItemString(namespace_dict.get(), "__qualname__",
                              class_name.get()));
   Check(PyDict_SetItemString(namespace_dict.get(), "__doc__",
-                             NewString(kVolumeInfoDoc).get()));
-  for (Callable& method : kVolumeInfoMethods) {
+                             NewString(definition.doc).get()));
+  for (const Callable& method : definition.methods) {
+    OwnedRef function = NewMethod(method, definition.name, module_name);
     Check(PyDict_SetItemString(namespace_dict.get(), method.name,
-                               NewMethod(method, "VolumeInfo", module_name).get()));
+                               function.get()));
   }
   OwnedRef singleton =
       GetAttr(LookupGlobal(names().service), names().Singleton);
@@ -156,55 +132,60 @@ void CreateVolumeInfoClass() {
       Tuple({BorrowedRef(reinterpret_cast<PyObject*>(&PyBaseObject_Type))});
   const BorrowedRef metaclass(
       reinterpret_cast<PyObject*>(Py_TYPE(&PyBaseObject_Type)));
-  OwnedRef volume_info_class =
-      Call(metaclass, {class_name, bases, namespace_dict});
-  Bind(InternedString("VolumeInfo").get(), Call(singleton, {volume_info_class}));
+  OwnedRef new_class = Call(metaclass, {class_name, bases, namespace_dict});
+  Bind(InternedString(definition.name).get(), Call(singleton, {new_class}));
 }
 
-void StartUp() {
-  ModuleState& state = State();
-  ReadyFunctionType();
-  InternNames(state.names);
+void ImportsAndConstants() {
+  ImportModule(names().logging);
+  ImportModule(names().re);
+  ImportFrom("common", names().utils);
+  ImportFrom("common", names().volume_entry);
+  ImportFrom("common.service", names().service);
+  ImportFrom("platforms", names().platform_utils);
 
-  PyObject* module = Py_InitModule4("volumes", module_methods, kModuleDoc,
-                                    nullptr, PYTHON_API_VERSION);
-  if (module == nullptr) throw PyError();
-  state.globals.Reset(
-      OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
-  state.module_name.Reset(OwnedRef::NewReference(BorrowedRef(
-      PyDict_GetItemString(state.globals.get(), "__name__"))));
-
-  LocateRaiseWindowsError();
-
-  ImportModule("logging");
-  ImportModule("re");
-  ImportFrom("common", "utils");
-  ImportFrom("common", "volume_entry");
-  ImportFrom("common.service", "service");
-  ImportFrom("platforms", "platform_utils");
-
-  Bind(names().LOGGER,
-       Call(GetAttr(LookupGlobal(InternedString("logging").get()),
-                    names().getLogger),
-            {LookupGlobal(InternedString("__name__").get())}));
+  Bind(names().LOGGER, Call(GetAttr(LookupGlobal(names().logging),
+                                    names().getLogger),
+                            {LookupGlobal(names().__name__)}));
 
   BuildDriveTypeMap();
 
   // Every backslash here is one character of the pattern.
   OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
   Bind(names().VOLUME_NAME_GUID_MATCHER,
-       Call(GetAttr(LookupGlobal(InternedString("re").get()), names().compile),
-            {pattern}));
+       Call(GetAttr(LookupGlobal(names().re), names().compile), {pattern}));
+}
 
-  StartVolumeIdentity();
+void StartUp() {
+  ReadyFunctionType();
+  InternNames();
 
-  for (PyMethodDef& method : later_functions) {
-    Bind(InternedString(method.ml_name).get(),
-         OwnedRef::StealChecked(
-             PyCFunction_NewEx(&method, nullptr, state.module_name.get())));
+  PyObject* module = Py_InitModule4("volumes", ModuleMethodTable(),
+                                    kModuleDoc, nullptr, PYTHON_API_VERSION);
+  if (module == nullptr) throw PyError();
+  State().globals.Reset(
+      OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
+  module_name.Reset(OwnedRef::NewReference(
+      BorrowedRef(PyDict_GetItem(State().globals.get(), names().__name__))));
+
+  LocateRaiseWindowsError();
+  ImportsAndConstants();
+
+  for (const Subsystem* subsystem : kSubsystems) {
+    if (subsystem->start != nullptr) subsystem->start();
   }
-
-  CreateVolumeInfoClass();
+  for (const Subsystem* subsystem : kSubsystems) {
+    for (PyMethodDef& function : subsystem->functions) {
+      Bind(InternedString(function.ml_name).get(),
+           OwnedRef::StealChecked(
+               PyCFunction_NewEx(&function, nullptr, module_name.get())));
+    }
+  }
+  for (const Subsystem* subsystem : kSubsystems) {
+    for (const ClassDef& definition : subsystem->classes) {
+      CreateClass(definition);
+    }
+  }
 }
 
 }  // namespace
@@ -216,12 +197,12 @@ void StartUp() {
 #pragma GCC visibility push(default)
 #endif
 PyMODINIT_FUNC initvolumes() {
-  PyObject* started = volumes::EntryPoint([] {
-    volumes::StartUp();
-    return volumes::NewNone();
-  });
-  Py_XDECREF(started);
-  if (started == nullptr && !PyErr_Occurred()) {
+  const volumes::OwnedRef started =
+      volumes::OwnedRef::StealNullable(volumes::EntryPoint([] {
+        volumes::StartUp();
+        return volumes::NewNone();
+      }));
+  if (!started && !PyErr_Occurred()) {
     PyErr_SetString(PyExc_ImportError, "init windows.volumes");
   }
 }

@@ -1,24 +1,28 @@
 // Every platform call with each of its allocations failing in turn: the call
 // fails with ERROR_NOT_ENOUGH_MEMORY or answers as usual, no exception
-// leaves it, and nothing is left half done (a handle value taken for good).
+// leaves it, and nothing is left half done (a handle value taken for good);
+// and an exception of another kind, which becomes an internal error.
 //
 // This binary replaces the global operator new, so it holds no other tests.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
+#include "simulated_machine_fixture.h"
 
 namespace {
 // Allocations left before the one that fails; negative: none fails.
 thread_local long allocations_before_failure = -1;
+// Whether the failing allocation throws what no allocation should, as a
+// fault inside the layer would, rather than std::bad_alloc.
+thread_local bool fail_with_internal_error = false;
 }  // namespace
 
 // The replacement pair hands out malloc's blocks; the compiler, seeing free()
@@ -29,6 +33,7 @@ thread_local long allocations_before_failure = -1;
 void* operator new(std::size_t size) {
   if (allocations_before_failure == 0) {
     allocations_before_failure = -1;
+    if (fail_with_internal_error) throw std::length_error("length past the limit");
     throw std::bad_alloc();
   }
   if (allocations_before_failure > 0) --allocations_before_failure;
@@ -46,29 +51,17 @@ constexpr char kMachine[] = R"({"volumes": [
    "serial": 7, "handles": [5], "total_bytes": 9},
   {"name": "\\\\?\\Volume{b}\\", "paths": ["E:\\"]}]})";
 
-class AllocationFailureTest : public ::testing::Test {
+class AllocationFailureTest : public SimulatedMachineFixture {
  protected:
+  AllocationFailureTest() : SimulatedMachineFixture("volumes-allocation") {}
+
   void SetUp() override {
-    char pattern[] = "/tmp/volumes-allocation-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    file_ = directory_ + "/machine.json";
-    setenv("VOLUMES_SIMULATION", file_.c_str(), 1);
-    setenv("VOLUMES_SIMULATION_JOURNAL", (directory_ + "/journal").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("VOLUMES_SIMULATION");
-    unsetenv("VOLUMES_SIMULATION_JOURNAL");
-    std::remove(file_.c_str());
-    std::remove((directory_ + "/journal").c_str());
-    rmdir(directory_.c_str());
+    SimulatedMachineFixture::SetUp();
+    KeepJournal();
   }
 
   // A new file each time, so that the call parses it again.
-  void Rewrite() {
-    std::ofstream(file_ + ".new") << kMachine;
-    std::rename((file_ + ".new").c_str(), file_.c_str());
-  }
+  void Rewrite() { UseMachine(kMachine); }
 
   // Runs `call` with its first, second, ... allocation failing until it
   // makes no more, and `after` after each round, with nothing failing;
@@ -96,8 +89,6 @@ class AllocationFailureTest : public ::testing::Test {
     }
   }
 
-  std::string directory_;
-  std::string file_;
 };
 
 WideString W(const char* utf8) { return WideFromUtf8(utf8); }
@@ -128,11 +119,11 @@ TEST_F(AllocationFailureTest, EveryCallFailsCleanly) {
         find = InvalidHandleValue();
       });
   reopen();
-  points += FailEachAllocation([&] { return FindNextVolumeW(find, buffer, 64) != FALSE; },
+  points += FailEachAllocation([&] { return FindNextVolumeW(find, buffer, 64) != kFalse; },
                                reopen);
   points += FailEachAllocation(
       [&] {
-        const bool closed = FindVolumeClose(find) != FALSE;
+        const bool closed = FindVolumeClose(find) != kFalse;
         if (closed) find = InvalidHandleValue();
         return closed;
       },
@@ -141,19 +132,19 @@ TEST_F(AllocationFailureTest, EveryCallFailsCleanly) {
 
   points += FailEachAllocation([&] {
     return GetVolumePathNamesForVolumeNameW(volume.c_str(), buffer, 64,
-                                            &returned) != FALSE;
+                                            &returned) != kFalse;
   });
   points += FailEachAllocation([&] {
     return GetVolumeInformationW(root.c_str(), buffer, 64, &serial, nullptr,
-                                 nullptr, buffer, 64) != FALSE;
+                                 nullptr, buffer, 64) != kFalse;
   });
   points += FailEachAllocation([&] {
     return GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(5), buffer,
                                          64, &serial, nullptr, nullptr,
-                                         nullptr, 0) != FALSE;
+                                         nullptr, 0) != kFalse;
   });
   points += FailEachAllocation([&] {
-    return GetDiskFreeSpaceExW(root.c_str(), nullptr, &total, nullptr) != FALSE;
+    return GetDiskFreeSpaceExW(root.c_str(), nullptr, &total, nullptr) != kFalse;
   });
   points += FailEachAllocation([&] {
     const UINT type = GetDriveTypeW(root.c_str());
@@ -168,6 +159,26 @@ TEST_F(AllocationFailureTest, EveryCallFailsCleanly) {
   const HANDLE last = FindFirstVolumeW(buffer, 64);
   EXPECT_EQ(last, reinterpret_cast<HANDLE>(1));
   EXPECT_TRUE(FindVolumeClose(last));
+}
+
+// Any other exception is an internal error: the call fails with
+// ERROR_INTERNAL_ERROR and says what happened on standard error, once.
+TEST_F(AllocationFailureTest, AnInternalErrorIsSaid) {
+  Rewrite();
+  const WideString root = W("C:\\");
+  DWORD serial = 0;
+  testing::internal::CaptureStderr();
+  fail_with_internal_error = true;
+  allocations_before_failure = 0;
+  const BOOL answered = GetVolumeInformationW(root.c_str(), nullptr, 0, &serial,
+                                              nullptr, nullptr, nullptr, 0);
+  allocations_before_failure = -1;
+  fail_with_internal_error = false;
+  EXPECT_FALSE(answered);
+  EXPECT_EQ(GetLastError(), kErrorInternalError);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "volume platform: GetVolumeInformationW: internal error: "
+            "length past the limit\n");
 }
 
 }  // namespace

@@ -5,15 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/kernel32.h"
-#include "platform/machine_file.h"
+#include "platform/machine_description.h"
 #include "platform/wide_string.h"
+#include "simulated_machine_fixture.h"
 
 namespace platform {
 namespace {
@@ -22,54 +21,9 @@ WideString W(const char* utf8) { return WideFromUtf8(utf8); }
 std::string Narrow(const WCHAR* text) { return Utf8FromWide(WideView(text)); }
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
-class HardeningTest : public ::testing::Test {
+class HardeningTest : public SimulatedMachineFixture {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/volumes-hardening-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    unsetenv("VOLUMES_SIMULATION_JOURNAL");
-  }
-  void TearDown() override {
-    unsetenv("VOLUMES_SIMULATION");
-    unsetenv("VOLUMES_SIMULATION_JOURNAL");
-    std::string command = "rm -rf '" + directory_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  // A new machine file named `name`, renamed over any old one.
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string file = directory_ + "/" + name;
-    std::ofstream(file + ".new", std::ios::binary) << text;
-    std::rename((file + ".new").c_str(), file.c_str());
-    return file;
-  }
-  std::string UseMachine(const std::string& text,
-                         const std::string& name = "machine.json") {
-    const std::string file = Write(name, text);
-    Switch(file);
-    return file;
-  }
-  static void Switch(const std::string& file) {
-    setenv("VOLUMES_SIMULATION", file.c_str(), 1);
-  }
-
-  // Every call fails with 1610 and writes the problem line once.
-  static void ExpectRefused(const std::string& file, const std::string& problem) {
-    WCHAR buffer[64];
-    DWORD value = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(FindFirstVolumeW(buffer, 64), InvalidHandleValue());
-    EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
-    EXPECT_FALSE(GetVolumeInformationW(W("C:\\").c_str(), buffer, 64, &value,
-                                       &value, &value, buffer, 64));
-    EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
-    EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveUnknown);
-    const std::string line = "volume simulation: " + file + ": " + problem + "\n";
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), line + line + line);
-  }
-
-  std::string directory_;
+  HardeningTest() : SimulatedMachineFixture("volumes-hardening") {}
 };
 
 TEST_F(HardeningTest, NumbersTooLargeForAnyTypeAreFormatErrors) {
@@ -94,36 +48,36 @@ TEST_F(HardeningTest, NumbersTooLargeForAnyTypeAreFormatErrors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json.substr(0, 60));
-    ExpectRefused(UseMachine(c.json), c.problem);
+    ExpectEveryCallRefused(UseMachine(c.json), c.problem);
   }
 }
 
 TEST_F(HardeningTest, TheWholeFileIsTheDocument) {
   const std::string file =
       UseMachine(std::string("{}\0garbage", 10));
-  ExpectRefused(file, "not valid JSON: a NUL byte at byte 3");
-  ExpectRefused(UseMachine(std::string("{\"volumes\": []}\0", 16)),
+  ExpectEveryCallRefused(file, "not valid JSON: a NUL byte at byte 3");
+  ExpectEveryCallRefused(UseMachine(std::string("{\"volumes\": []}\0", 16)),
                 "not valid JSON: a NUL byte at byte 16");
-  ExpectRefused(UseMachine(std::string(100000, '[')),
+  ExpectEveryCallRefused(UseMachine(std::string(100000, '[')),
                 "values nested more than 8 deep (the format "
                 "goes no deeper than 4)");
-  ExpectRefused(UseMachine(R"({"volumes": [{"name": "A", "x": [[[[[[[]]]]]]]}]})"),
+  ExpectEveryCallRefused(UseMachine(R"({"volumes": [{"name": "A", "x": [[[[[[[]]]]]]]}]})"),
                 "values nested more than 8 deep (the format "
                 "goes no deeper than 4)");
-  ExpectRefused(UseMachine("{} {}"),
+  ExpectEveryCallRefused(UseMachine("{} {}"),
                 "not valid JSON: parse error at line 1, column 4: syntax error "
                 "while parsing value - unexpected '{'; expected end of input");
 }
 
 TEST_F(HardeningTest, OnlyARegularFileOfSaneSizeIsRead) {
   Switch(directory_);
-  ExpectRefused(directory_, "not a regular file");
+  ExpectEveryCallRefused(directory_, "not a regular file");
   Switch("/dev/zero");
-  ExpectRefused("/dev/zero", "not a regular file");
-  const std::string fifo = directory_ + "/fifo";
+  ExpectEveryCallRefused("/dev/zero", "not a regular file");
+  const std::string fifo = Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   Switch(fifo);
-  ExpectRefused(fifo, "not a regular file");  // without waiting for a writer
+  ExpectEveryCallRefused(fifo, "not a regular file");  // without waiting for a writer
 
   // At the limit: read.  One byte more: refused unread.
   std::string text = "{}";
@@ -132,17 +86,17 @@ TEST_F(HardeningTest, OnlyARegularFileOfSaneSizeIsRead) {
   WCHAR buffer[8];
   EXPECT_EQ(FindFirstVolumeW(buffer, 8), InvalidHandleValue());
   EXPECT_EQ(GetLastError(), kErrorNoMoreFiles);
-  const std::string sparse = directory_ + "/sparse.json";
+  const std::string sparse = Path("sparse.json");
   const int fd = open(sparse.c_str(), O_CREAT | O_WRONLY, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, simulation::kMachineFileSizeLimit + 1), 0);
   close(fd);
   Switch(sparse);
-  ExpectRefused(sparse, "larger than 16777216 bytes");
+  ExpectEveryCallRefused(sparse, "larger than 16777216 bytes");
 }
 
 TEST_F(HardeningTest, AJournalThatWouldBlockLosesItsLines) {
-  const std::string fifo = directory_ + "/journal";
+  const std::string fifo = Path("journal");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   setenv("VOLUMES_SIMULATION_JOURNAL", fifo.c_str(), 1);
   UseMachine(R"({"volumes": [{"name": "A", "paths": ["C:\\"], "drive_type": 6}]})");
@@ -197,9 +151,8 @@ constexpr char kMachineA[] =
 constexpr char kMachineB[] = R"({"volumes": [{"name": "B1"}, {"name": "B2"}]})";
 
 TEST_F(HardeningTest, AnEnumerationBelongsToTheMachineThatOpenedIt) {
-  const std::string a = Write("a.json", kMachineA);
-  const std::string b = Write("b.json", kMachineB);
-  const std::string journal = directory_ + "/journal";
+  const std::string a = WriteMachine(kMachineA, "a.json");
+  const std::string b = WriteMachine(kMachineB, "b.json");
   WCHAR name[8];
   Switch(a);
   const HANDLE on_a = FindFirstVolumeW(name, 8);
@@ -208,7 +161,7 @@ TEST_F(HardeningTest, AnEnumerationBelongsToTheMachineThatOpenedIt) {
   const HANDLE on_b = FindFirstVolumeW(name, 8);
   ASSERT_NE(on_b, InvalidHandleValue());
   EXPECT_NE(on_a, on_b);
-  setenv("VOLUMES_SIMULATION_JOURNAL", journal.c_str(), 1);
+  KeepJournal();
   ASSERT_TRUE(FindNextVolumeW(on_a, name, 8));
   EXPECT_EQ(Narrow(name), "A2");
   unsetenv("VOLUMES_SIMULATION");  // the real machine now
@@ -225,12 +178,9 @@ TEST_F(HardeningTest, AnEnumerationBelongsToTheMachineThatOpenedIt) {
   EXPECT_FALSE(FindVolumeClose(on_b));
   EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 
-  std::ifstream in(journal);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
   const std::string a_handle = std::to_string(reinterpret_cast<std::intptr_t>(on_a));
   const std::string b_handle = std::to_string(reinterpret_cast<std::intptr_t>(on_b));
-  EXPECT_EQ(lines, (std::vector<std::string>{
+  EXPECT_EQ(JournalLines(), (std::vector<std::string>{
                        "FindNextVolumeW\t" + a_handle + "\t8",
                        "FindNextVolumeW\t" + a_handle + "\t8",
                        "FindNextVolumeW\t" + b_handle + "\t8",

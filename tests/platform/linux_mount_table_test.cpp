@@ -15,31 +15,30 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/backend.h"
 #include "platform/linux_machine.h"
+#include "platform/machine.h"
+#include "platform/mount_monitor.h"
 #include "platform/wide_string.h"
 #include "shell.h"
+#include "test_environment.h"
 
 namespace platform {
 namespace {
 
 WideString W(const std::string& utf8) { return WideFromUtf8(utf8); }
 
-class MountTableTest : public ::testing::Test {
+class MountTableTest : public test_environment::TemporaryDirectoryTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/volumes-table-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-  }
+  MountTableTest() : TemporaryDirectoryTest("volumes-table") {}
+
   void TearDown() override {
     for (const std::string& loop : loops_) Shell("losetup -d " + loop + " 2>/dev/null");
-    Shell("rm -rf '" + directory_ + "'");
+    TemporaryDirectoryTest::TearDown();
   }
 
   // A directory under the test's own, made with its parents.
   std::string Directory(const std::string& name) {
-    const std::string path = directory_ + "/" + name;
+    const std::string path = Path(name);
     Shell("mkdir -p '" + path + "'");
     return path;
   }
@@ -48,7 +47,7 @@ class MountTableTest : public ::testing::Test {
   // that cannot be done here.
   std::string LoopDevice(const std::string& mkfs) {
     if (::geteuid() != 0) return std::string();
-    const std::string image = directory_ + "/image" + std::to_string(loops_.size());
+    const std::string image = Path("image" + std::to_string(loops_.size()));
     std::string command = mkfs;
     command.replace(command.find("IMAGE"), 5, image);
     Shell("truncate -s 64M " + image + " && " + command + " >/dev/null 2>&1");
@@ -59,8 +58,8 @@ class MountTableTest : public ::testing::Test {
 
   // A machine over these mountinfo lines ("ID PARENT MAJ:MIN TARGET TYPE
   // SOURCE" each, the rest filled in).
-  std::unique_ptr<Backend> Machine(const std::vector<std::string>& lines) {
-    const std::string path = directory_ + "/mountinfo";
+  std::unique_ptr<platform::Machine> Machine(const std::vector<std::string>& lines) {
+    const std::string path = Path("mountinfo");
     std::ofstream out(path);
     for (const std::string& line : lines) {
       char id[16], parent[16], device[32], target[8192], type[64], source[256];
@@ -73,19 +72,17 @@ class MountTableTest : public ::testing::Test {
     return MakeLinuxMachine(path);
   }
 
-  static std::vector<WideString> Names(Backend& machine) {
+  // The volumes that an enumeration walks.
+  static std::vector<WideString> Names(platform::Machine& machine) {
     std::vector<WideString> names;
-    WCHAR name[kMaxPath + 1];
-    const HANDLE find = machine.FindFirstVolumeW(name, kMaxPath + 1);
-    if (find == InvalidHandleValue()) return names;
-    do {
-      names.emplace_back(name);
-    } while (machine.FindNextVolumeW(find, name, kMaxPath + 1));
-    machine.FindVolumeClose(find);
+    const auto volumes = machine.OpenEnumeration(kMaxPath + 1);
+    for (std::size_t i = 0; volumes && i < volumes->VolumeCount(); ++i) {
+      names.push_back(volumes->VolumeName(i));
+    }
     return names;
   }
 
-  static std::vector<std::string> Paths(Backend& machine, const WideString& name) {
+  static std::vector<std::string> Paths(platform::Machine& machine, const WideString& name) {
     std::vector<std::string> paths;
     std::vector<WCHAR> list(70000);
     DWORD length = 0;
@@ -100,7 +97,7 @@ class MountTableTest : public ::testing::Test {
   }
 
   // Every mount point listed, volume by volume.
-  static std::vector<std::vector<std::string>> Listing(Backend& machine) {
+  static std::vector<std::vector<std::string>> Listing(platform::Machine& machine) {
     std::vector<std::vector<std::string>> listing;
     for (const WideString& name : Names(machine)) listing.push_back(Paths(machine, name));
     return listing;
@@ -114,7 +111,7 @@ class MountTableTest : public ::testing::Test {
     std::string filesystem;
     std::string label;
   };
-  static Information Info(Backend& machine, const WideString& root) {
+  static Information Info(platform::Machine& machine, const WideString& root) {
     WCHAR label[kMaxPath + 1] = {0}, filesystem[kMaxPath + 1] = {0};
     Information info{};
     DWORD component_length = 0;
@@ -128,7 +125,6 @@ class MountTableTest : public ::testing::Test {
     return info;
   }
 
-  std::string directory_;
   std::vector<std::string> loops_;
 };
 
@@ -295,6 +291,37 @@ TEST_F(MountTableTest, MountPointsOutsideTheBasicPlaneRoundTrip) {
   const Information info = Info(*machine, listed + u"\\");
   EXPECT_TRUE(info.ok) << info.error;
   EXPECT_EQ(info.serial, 80u);
+}
+
+// Times in milliseconds, as RereadSchedule's nanoseconds.
+constexpr std::int64_t Ms(std::int64_t milliseconds) {
+  return milliseconds * 1'000'000;
+}
+
+TEST(RereadScheduleTest, ReadsAtOnceUntilReadingTakesMoreThanItsShare) {
+  linux_mounts::RereadSchedule schedule;
+  EXPECT_TRUE(schedule.DueAt(Ms(0)));  // never read yet
+  schedule.Read(Ms(0), Ms(2));
+  EXPECT_FALSE(schedule.HasUnseenChange());
+
+  // Short reads, one after another: the budget pays for each at once.
+  schedule.NoteChange();
+  EXPECT_TRUE(schedule.HasUnseenChange());
+  EXPECT_TRUE(schedule.DueAt(Ms(3)));
+  schedule.Read(Ms(3), Ms(5));
+  EXPECT_TRUE(schedule.DueAt(Ms(5)));
+
+  // A read longer than the budget overspends it: the next waits five times
+  // the overspending, and reading stays within a fifth of the time.
+  schedule.Read(Ms(5), Ms(105));
+  EXPECT_FALSE(schedule.DueAt(Ms(105 + 5 * 90)));
+  EXPECT_TRUE(schedule.DueAt(Ms(106 + 5 * 90)));
+
+  // After a still spell the whole budget is back, and no more.
+  schedule.Read(Ms(10000), Ms(10009));
+  EXPECT_TRUE(schedule.DueAt(Ms(10009)));
+  schedule.Read(Ms(10009), Ms(10019));
+  EXPECT_FALSE(schedule.DueAt(Ms(10019)));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "platform/kernel32.h"
 #include "platform/wide_string.h"
 #include "shell.h"
+#include "test_environment.h"
 #include "volume_names.h"
 
 namespace platform {
@@ -168,26 +169,26 @@ NobodyRun AsNobody(const std::string& device,
   return run;
 }
 
-class NamespaceTest : public ::testing::Test {
+class NamespaceTest : public test_environment::TemporaryDirectoryTest {
  protected:
+  NamespaceTest() : TemporaryDirectoryTest("volumes-ns") {}
+
   void SetUp() override {
     if (!namespace_refusal.empty()) GTEST_SKIP() << namespace_refusal;
     unsetenv("VOLUMES_SIMULATION");
-    char pattern[] = "/tmp/volumes-ns-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    ::chmod(pattern, 0755);
+    TemporaryDirectoryTest::SetUp();
+    ::chmod(directory_.c_str(), 0755);  // for the tests run by nobody
   }
   void TearDown() override {
     if (directory_.empty()) return;
     // Mounts go with the namespace; the files are what is left.
     Shell("grep -o ' " + directory_ + "[^ ]*' /proc/self/mountinfo | sort -r | "
           "xargs -r -n1 umount -l 2>/dev/null");
-    Shell("rm -rf '" + directory_ + "'");
+    TemporaryDirectoryTest::TearDown();
   }
 
   std::string Directory(const std::string& name, mode_t mode = 0755) {
-    const std::string path = directory_ + "/" + name;
+    const std::string path = Path(name);
     Shell("mkdir -p '" + path + "'");
     ::chmod(path.c_str(), mode);
     return path;
@@ -209,7 +210,6 @@ class NamespaceTest : public ::testing::Test {
         << std::strerror(errno);
   }
 
-  std::string directory_;
 };
 
 TEST_F(NamespaceTest, MountsAndUnmountsAreSeenByTheSameProcess) {
@@ -255,7 +255,7 @@ TEST_F(NamespaceTest, BtrfsSubvolumes) {
   if (!HasTool("mkfs.btrfs") || !HasTool("btrfs")) {
     GTEST_SKIP() << "btrfs-progs is not installed";
   }
-  const std::string image = directory_ + "/btrfs.img", top = Directory("btrfs");
+  const std::string image = Path("btrfs.img"), top = Directory("btrfs");
   Shell("truncate -s 200M " + image + " && mkfs.btrfs -q -L SUBVOLS " + image);
   if (!Shell("mount -o loop " + image + " " + top + " 2>&1").empty()) {
     GTEST_SKIP() << "btrfs cannot be mounted here";
@@ -426,7 +426,7 @@ TEST_F(NamespaceTest, DeadAndStoppedFuseDaemons) {
   if (!HasTool("fusefat") || !HasTool("mkfs.vfat") || ::access("/dev/fuse", R_OK) != 0) {
     GTEST_SKIP() << "needs fusefat, mkfs.vfat and /dev/fuse";
   }
-  const std::string image = directory_ + "/fat.img", fuse = Directory("fuse");
+  const std::string image = Path("fat.img"), fuse = Directory("fuse");
   Shell("truncate -s 32M " + image + " && mkfs.vfat -n FUSEFAT " + image + " >/dev/null");
   std::fflush(nullptr);
   const pid_t daemon = ::fork();

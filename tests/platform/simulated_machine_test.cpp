@@ -2,16 +2,12 @@
 // calls: every answer of the call table, malformed files and the journal.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/kernel32.h"
-#include "platform/simulated_machine.h"
 #include "platform/wide_string.h"
+#include "simulated_machine_fixture.h"
 #include "test_environment.h"
 
 namespace platform {
@@ -37,39 +33,12 @@ constexpr char kWorkstation[] = R"({
   ]
 })";
 
-class SimulatedMachineTest : public ::testing::Test {
+class SimulatedMachineTest : public SimulatedMachineFixture {
  protected:
   void SetUp() override {
-    directory_ = test_environment::MakeTemporaryDirectory("simulated-machine");
-    ASSERT_FALSE(directory_.empty());
-    journal_ = directory_ + "/journal";
-    SetEnvironment("VOLUMES_SIMULATION_JOURNAL", journal_);
+    SimulatedMachineFixture::SetUp();
+    KeepJournal();
   }
-  void TearDown() override {
-    UnsetEnvironment("VOLUMES_SIMULATION");
-    UnsetEnvironment("VOLUMES_SIMULATION_JOURNAL");
-    test_environment::RemoveFile(journal_);
-    test_environment::RemoveFile(directory_ + "/machine.json");
-    test_environment::RemoveEmptyDirectory(directory_);
-  }
-
-  // Replaces the machine file, as the format asks: a new file renamed over.
-  void UseMachine(const std::string& json) {
-    const std::string file = directory_ + "/machine.json";
-    std::ofstream(file + ".new") << json;
-    ASSERT_TRUE(test_environment::RenameOver(file + ".new", file));
-    SetEnvironment("VOLUMES_SIMULATION", file);
-  }
-
-  std::vector<std::string> Journal() const {
-    std::ifstream in(journal_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  std::string directory_;
-  std::string journal_;
 };
 
 TEST_F(SimulatedMachineTest, FindFirstVolumeAnswers) {
@@ -275,7 +244,7 @@ TEST_F(SimulatedMachineTest, JournalHasOneLinePerCall) {
   GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(-1), buffer, 64, &value, &value, &value, buffer, 64);
   GetDriveTypeW(W("é:\\").c_str());
   GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr);
-  EXPECT_EQ(Journal(), (std::vector<std::string>{
+  EXPECT_EQ(JournalLines(), (std::vector<std::string>{
                            "FindFirstVolumeW\t64",
                            "FindNextVolumeW\t1\t64",
                            "FindVolumeClose\t1",
@@ -287,32 +256,8 @@ TEST_F(SimulatedMachineTest, JournalHasOneLinePerCall) {
                        }));
 }
 
-// Every call of a machine whose file cannot be used fails with 1610 and
-// says why on standard error; none looks like a machine without volumes.
-void ExpectEveryCallRefused(const std::string& file, const std::string& problem) {
-  WCHAR buffer[64];
-  DWORD value = 0;
-  ULONGLONG total = 0;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(FindFirstVolumeW(buffer, 64), InvalidHandleValue());
-  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
-  EXPECT_FALSE(FindNextVolumeW(reinterpret_cast<HANDLE>(1), buffer, 64));
-  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
-  EXPECT_FALSE(FindVolumeClose(reinterpret_cast<HANDLE>(1)));
-  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("C:\\").c_str(), buffer, 64, &value));
-  EXPECT_FALSE(GetVolumeInformationW(W("C:\\").c_str(), buffer, 64, &value, &value, &value, buffer, 64));
-  EXPECT_FALSE(GetVolumeInformationByHandleW(nullptr, buffer, 64, &value, &value, &value, buffer, 64));
-  EXPECT_EQ(GetDriveTypeW(W("C:\\").c_str()), kDriveUnknown);
-  EXPECT_FALSE(GetDiskFreeSpaceExW(W("C:\\").c_str(), nullptr, &total, nullptr));
-  EXPECT_EQ(GetLastError(), kErrorBadConfiguration);
-  const std::string line = "volume simulation: " + file + ": " + problem + "\n";
-  std::string expected;
-  for (int call = 0; call < 8; ++call) expected += line;
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
-}
-
 TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
-  const std::string file = directory_ + "/machine.json";
+  const std::string file = Path("machine.json");
   struct Case {
     const char* json;
     const char* problem;
@@ -337,7 +282,7 @@ TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
     ExpectEveryCallRefused(file, c.problem);
   }
   UnsetEnvironment("VOLUMES_SIMULATION");
-  const std::string missing = directory_ + "/missing.json";
+  const std::string missing = Path("missing.json");
   SetEnvironment("VOLUMES_SIMULATION", missing);
   ExpectEveryCallRefused(missing, "cannot read the file: No such file or directory");
 }
@@ -355,7 +300,7 @@ TEST_F(SimulatedMachineTest, EmptySwitchMeansTheRealMachine) {
   WCHAR name[64];
   const HANDLE find = FindFirstVolumeW(name, 64);
   if (find != InvalidHandleValue()) FindVolumeClose(find);
-  EXPECT_TRUE(Journal().empty());
+  EXPECT_TRUE(JournalLines().empty());
 }
 
 }  // namespace

@@ -1,21 +1,29 @@
-// Temporary directories, environment variables and file replacement for the
-// platform suites, the same on Linux and on Windows.
+// Temporary directories, files, environment variables and file replacement
+// for the platform suites, the same on Linux and on Windows, and the one
+// fixture of a test that needs a directory of its own.
 //
 // On Windows the environment is the process's own (SetEnvironmentVariableW),
 // which the platform layer reads, as a host's interpreter with a C runtime
-// of its own changes it; paths are UTF-8, as the platform layer takes them.
+// of its own changes it; paths are UTF-8, as the platform layer takes them,
+// and files are opened by their UTF-16 names.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #ifdef _WIN32
-#include <windows.h>
-
 #include "platform/wide_string.h"
+#include "platform/windows_api.h"
 #else
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 #endif
 
 namespace platform::test_environment {
@@ -33,12 +41,8 @@ inline std::string MakeTemporaryDirectory(const char* prefix) {
   }
 }
 
-inline void RemoveEmptyDirectory(const std::string& path) {
-  ::RemoveDirectoryW(WideFromUtf8(path).c_str());
-}
-
-inline void RemoveFile(const std::string& path) {
-  ::DeleteFileW(WideFromUtf8(path).c_str());
+inline std::filesystem::path FilesystemPath(const std::string& path) {
+  return std::filesystem::path(WideFromUtf8(path));
 }
 
 inline void SetEnvironment(const char* name, const std::string& value) {
@@ -48,6 +52,34 @@ inline void SetEnvironment(const char* name, const std::string& value) {
 
 inline void UnsetEnvironment(const char* name) {
   ::SetEnvironmentVariableW(WideFromUtf8(name).c_str(), nullptr);
+}
+
+inline bool WriteFile(const std::string& path, const std::string& text) {
+  const HANDLE file =
+      ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
+                              &written, nullptr) &&
+                  written == text.size();
+  return ::CloseHandle(file) && ok;
+}
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  std::string text;
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char chunk[4096];
+  DWORD count = 0;
+  while (::ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0) {
+    text.append(chunk, count);
+  }
+  ::CloseHandle(file);
+  return text;
 }
 
 // Renaming onto an existing file fails on Windows unless asked to replace.
@@ -63,9 +95,9 @@ inline std::string MakeTemporaryDirectory(const char* prefix) {
   return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
-inline void RemoveEmptyDirectory(const std::string& path) { rmdir(path.c_str()); }
-
-inline void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
+inline std::filesystem::path FilesystemPath(const std::string& path) {
+  return std::filesystem::path(path);
+}
 
 inline void SetEnvironment(const char* name, const std::string& value) {
   setenv(name, value.c_str(), 1);
@@ -73,10 +105,60 @@ inline void SetEnvironment(const char* name, const std::string& value) {
 
 inline void UnsetEnvironment(const char* name) { unsetenv(name); }
 
+inline bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  out.close();
+  return !out.fail();
+}
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 inline bool RenameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 #endif
+
+// A new file at `path`, written beside it and renamed over any old one, as
+// a machine file is replaced.
+inline bool ReplaceFile(const std::string& path, const std::string& text) {
+  return WriteFile(path + ".new", text) && RenameOver(path + ".new", path);
+}
+
+// The directory and everything in it.
+inline void RemoveTree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(FilesystemPath(path), ignored);
+}
+
+// A test with a new temporary directory of its own, removed with all it
+// holds when the test ends.
+class TemporaryDirectoryTest : public ::testing::Test {
+ protected:
+  explicit TemporaryDirectoryTest(const char* prefix) : prefix_(prefix) {}
+
+  void SetUp() override {
+    directory_ = MakeTemporaryDirectory(prefix_);
+    ASSERT_FALSE(directory_.empty()) << "no temporary directory";
+  }
+  void TearDown() override {
+    if (!directory_.empty()) RemoveTree(directory_);
+  }
+
+  // The path of `name` in the directory.
+  std::string Path(const std::string& name) const {
+    return directory_ + "/" + name;
+  }
+
+  const char* const prefix_;
+  std::string directory_;
+};
 
 }  // namespace platform::test_environment

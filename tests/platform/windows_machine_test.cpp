@@ -6,7 +6,6 @@
 // Where Wine answers differently from Windows, the test states Windows'
 // answer and accepts Wine's only when it runs under Wine.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,6 +15,8 @@
 #include "platform/kernel32.h"
 #include "platform/system_access.h"
 #include "platform/wide_string.h"
+#include "platform/windows_api.h"
+#include "simulated_machine_fixture.h"
 #include "test_environment.h"
 #include "volume_names.h"
 
@@ -98,8 +99,9 @@ TEST_F(WindowsMachineTest, EnumerationRunsToItsEndAndCloses) {
   EXPECT_EQ(VolumeNames(), names);
 }
 
-// kernel32 reads through a find handle (Wine faults on a bogus one): only
-// the handles handed out and not closed reach it.
+// kernel32 reads through a find handle (Wine faults on a bogus one): its
+// own never leaves the platform layer, whose values are refused once closed
+// or where never handed out.
 TEST_F(WindowsMachineTest, FindHandlesNotHandedOutAreRefused) {
   WCHAR name[kMaxPath + 1];
   const HANDLE bogus = reinterpret_cast<HANDLE>(std::intptr_t{0x1234});
@@ -110,6 +112,7 @@ TEST_F(WindowsMachineTest, FindHandlesNotHandedOutAreRefused) {
 
   const HANDLE find = FindFirstVolumeW(name, kMaxPath + 1);
   ASSERT_NE(find, InvalidHandleValue());
+  EXPECT_EQ(find, reinterpret_cast<HANDLE>(1));  // the smallest value free
   EXPECT_TRUE(FindVolumeClose(find));
   EXPECT_FALSE(FindNextVolumeW(find, name, kMaxPath + 1));
   EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
@@ -315,43 +318,21 @@ TEST_F(WindowsMachineTest, ErrorModeRestoredAndLastErrorKept) {
 // ---------------------------------------------------------------------------
 // The simulated machine on Windows
 
-class SimulationOnWindowsTest : public ::testing::Test {
+class SimulationOnWindowsTest : public SimulatedMachineFixture {
  protected:
+  // A folder name outside every ANSI code page: only a UTF-16 name opens it.
+  SimulationOnWindowsTest()
+      : SimulatedMachineFixture("simulation-\xCE\xA9-\xE6\x9C\xBA") {}
+
   void SetUp() override {
-    // A folder name outside every ANSI code page: only a UTF-16 name opens it.
-    directory_ =
-        test_environment::MakeTemporaryDirectory("simulation-\xCE\xA9-\xE6\x9C\xBA");
-    ASSERT_FALSE(directory_.empty());
-    machine_ = directory_ + "\\machine.json";
-    journal_ = directory_ + "\\journal";
-  }
-  void TearDown() override {
-    UnsetEnvironment("VOLUMES_SIMULATION");
-    UnsetEnvironment("VOLUMES_SIMULATION_JOURNAL");
-    for (const std::string& file : {machine_, machine_ + ".new", journal_}) {
-      test_environment::RemoveFile(file);
-    }
-    test_environment::RemoveEmptyDirectory(directory_);
+    SimulatedMachineFixture::SetUp();
+    machine_ = Path("machine.json");
   }
 
   static std::wstring Wide(const std::string& utf8) { return WideFromUtf8(utf8); }
 
   void Write(const std::string& path, const std::string& text) {
-    const HANDLE file =
-        ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
-                            &written, nullptr));
-    ::CloseHandle(file);
-  }
-
-  // A new file renamed over the old one, as the README asks.
-  void UseMachine(const std::string& json) {
-    Write(machine_ + ".new", json);
-    ASSERT_TRUE(test_environment::RenameOver(machine_ + ".new", machine_));
-    SetEnvironment("VOLUMES_SIMULATION", machine_);
+    ASSERT_TRUE(test_environment::WriteFile(path, text));
   }
 
   FILETIME LastWrite() {
@@ -373,7 +354,7 @@ class SimulationOnWindowsTest : public ::testing::Test {
 
   UINT DriveTypeOfC() { return GetDriveTypeW(L"C:\\"); }
 
-  std::string directory_, machine_, journal_;
+  std::string machine_;
 };
 
 TEST_F(SimulationOnWindowsTest, SwitchIsTheProcessEnvironment) {
@@ -400,26 +381,15 @@ TEST(EnvironmentValueTest, ReadsTheProcessEnvironmentWhateverItsLength) {
 }
 
 TEST_F(SimulationOnWindowsTest, MachineFileAndJournalByUtf16Name) {
-  SetEnvironment("VOLUMES_SIMULATION_JOURNAL", journal_);
+  KeepJournal();
   UseMachine(R"({"volumes": [{"name": "\\\\?\\Volume{\u00e9}\\", "paths": ["C:\\"]}]})");
   WCHAR name[16];
   const HANDLE find = FindFirstVolumeW(name, 16);
   ASSERT_NE(find, InvalidHandleValue()) << GetLastError();
   EXPECT_EQ(std::wstring(name), L"\\\\?\\Volume{\u00e9}\\");
   EXPECT_TRUE(FindVolumeClose(find));
-
-  std::string journal;
-  const HANDLE file = ::CreateFileW(Wide(journal_).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  char chunk[256];
-  DWORD read = 0;
-  while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
-    journal.append(chunk, read);
-  }
-  ::CloseHandle(file);
-  EXPECT_EQ(journal, "FindFirstVolumeW\t16\nFindVolumeClose\t1\n");
+  EXPECT_EQ(test_environment::ReadFile(Path("journal")),
+            "FindFirstVolumeW\t16\nFindVolumeClose\t1\n");
 }
 
 // The parse is kept while the file is the same file, unchanged: the same

@@ -56,3 +56,8 @@ class MachineFilesTestCase(unittest.TestCase):
     path = self.WriteMachine(machine, name)
     os.environ['VOLUMES_SIMULATION'] = path
     return path
+
+  def assertWindowsError(self, code, function, *args):
+    with self.assertRaises(WindowsError) as caught:
+      function(*args)
+    self.assertEqual(caught.exception.winerror, code)

@@ -1,5 +1,5 @@
-"""Test support: simulated machines, their journal, captured log records, and
-the stand-ins that the module's callers pass (stat results, handles)."""
+"""Test support: simulated machines, their journal, the log capture of every
+suite, and the stand-ins that the module's callers pass (stat results, handles)."""
 
 import json
 import logging
@@ -60,14 +60,34 @@ def Volume(guid, paths=(), **fields):
 
 
 class CapturedLogs(logging.Handler):
-  """Keeps every record that the windows.volumes logger emits."""
+  """The records that the windows.volumes logger emits during a test, from
+  `level` up: the logger is set to that level, kept from passing records to
+  its ancestors, and restored at the test's cleanup.  Each record is
+  formatted; `on_record(record)` runs at each one; keep=False keeps none."""
 
-  def __init__(self):
-    logging.Handler.__init__(self, logging.DEBUG)
+  def __init__(self, test, level=logging.DEBUG, on_record=None, keep=True):
+    logging.Handler.__init__(self, level)
     self.records = []
+    self.on_record = on_record
+    self.keep = keep
+    logger = logging.getLogger('windows.volumes')
+    saved = (logger.level, logger.propagate)
+    logger.setLevel(level)
+    logger.propagate = False
+    logger.addHandler(self)
+
+    def Restore():
+      logger.removeHandler(self)
+      logger.setLevel(saved[0])
+      logger.propagate = saved[1]
+    test.addCleanup(Restore)
 
   def emit(self, record):
-    self.records.append(record)
+    record.getMessage()
+    if self.keep:
+      self.records.append(record)
+    if self.on_record is not None:
+      self.on_record(record)
 
   def Lines(self, level=None):
     """(levelname, message) of each record, optionally of one level only."""
@@ -83,15 +103,9 @@ class SimulatedMachineTestCase(unittest.TestCase):
     self.machine_file = os.path.join(self.directory, 'machine.json')
     self.journal_file = os.path.join(self.directory, 'journal')
     os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
-    self.logs = CapturedLogs()
-    self.logger = logging.getLogger('windows.volumes')
-    self.logger.addHandler(self.logs)
-    self.saved_level = self.logger.level
-    self.logger.setLevel(logging.DEBUG)
+    self.logs = CapturedLogs(self)
 
   def tearDown(self):
-    self.logger.removeHandler(self.logs)
-    self.logger.setLevel(self.saved_level)
     os.environ.pop('VOLUMES_SIMULATION', None)
     os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
     shutil.rmtree(self.directory)

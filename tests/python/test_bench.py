@@ -125,6 +125,21 @@ class VerdictTest(unittest.TestCase):
                    if v[0] == 'refresh, simulated']
     self.assertEqual((flat, total), (False, False))
 
+  def testChurnReadsEveryRefreshAgainstItsRoundsStillOne(self):
+    results = self.Results(native=10.0, python=1000.0, floor=10.0)
+
+    def Churn(worst, cut=0):
+      row = {'vs_still': {'median': 1.0, 'max': worst}, 'cut': cut}
+      return {'available': True, 'mounts': 10, 'churn_100': row,
+              'churn_unthrottled': row}
+
+    for churn, expected in ((Churn(1.9), True), (Churn(2.1), False),
+                            (Churn(1.0, cut=1), False)):
+      results['refresh_churn'] = churn
+      met = [v[3] for v in run.Verdicts(results)
+             if v[0] == 'refresh under churn, real Linux']
+      self.assertEqual(met, [expected, expected], churn)
+
 
 if __name__ == '__main__':
   unittest.main()

@@ -2,7 +2,6 @@
 switches in the middle of a call: an exception or the right answer, never a
 crash, a hang or a wrong answer."""
 
-import logging
 import os
 import subprocess
 import sys
@@ -11,52 +10,24 @@ import time
 import unittest
 
 from hardening_support import MachineFilesTestCase, VolumeName
+from simulation import CapturedLogs
 from windows import volumes
 
 CONFIGURATION_ERROR = 1610
 
 
-class SwitchWhenLogged(logging.Handler):
-  """Runs `action` once, when the repeated-name error is logged: in the
-  middle of the enumeration of _ListVolumeNames."""
-
-  def __init__(self, action):
-    logging.Handler.__init__(self, logging.DEBUG)
-    self.action = action
-    self.messages = []
-
-  def emit(self, record):
-    self.messages.append(record.getMessage())
-    if self.action is not None:
-      action, self.action = self.action, None
-      action()
-
-
 class HardeningTest(MachineFilesTestCase):
 
-  def setUp(self):
-    MachineFilesTestCase.setUp(self)
-    self.logger = logging.getLogger('windows.volumes')
-    self.saved_level = self.logger.level
-    self.logger.setLevel(logging.DEBUG)
-    self.handlers = []
-
-  def tearDown(self):
-    for handler in self.handlers:
-      self.logger.removeHandler(handler)
-    self.logger.setLevel(self.saved_level)
-    MachineFilesTestCase.tearDown(self)
-
   def WhenLogged(self, action):
-    handler = SwitchWhenLogged(action)
-    self.logger.addHandler(handler)
-    self.handlers.append(handler)
-    return handler
+    """Runs `action` once, when the first record is logged: when the
+    repeated-name error is, in the middle of the enumeration of
+    _ListVolumeNames."""
+    pending = [action]
 
-  def assertWindowsError(self, code, function, *args):
-    with self.assertRaises(WindowsError) as caught:
-      function(*args)
-    self.assertEqual(caught.exception.winerror, code)
+    def RunOnce(unused_record):
+      if pending:
+        pending.pop()()
+    return CapturedLogs(self, on_record=RunOnce)
 
   def RepeatedName(self):
     return {'volumes': [{'name': VolumeName('a')}, {'name': VolumeName('a')},
@@ -107,7 +78,7 @@ class HardeningTest(MachineFilesTestCase):
     handler = self.WhenLogged(
         lambda: os.environ.__setitem__('VOLUMES_SIMULATION', other))
     self.assertEqual(volumes._ListVolumeNames(), [VolumeName('a')])
-    self.assertTrue(handler.messages)
+    self.assertTrue(handler.records)
     # Switched back to the real machine in the middle: still the first one's.
     self.UseMachine(self.RepeatedName())
     self.WhenLogged(lambda: os.environ.pop('VOLUMES_SIMULATION'))

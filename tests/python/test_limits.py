@@ -1,15 +1,23 @@
 """The module at the edges of every length and number it passes to the
 platform: names, labels and filesystem names around the 261-character
 buffers (surrogate pairs included), a mount-point list of a million
-characters, returned lengths at the 32-bit edge and handles at the 64-bit
-edges: the exact result or the documented exception."""
+characters, returned lengths at the 32-bit edge and handles at the edges of
+their width: the exact result or the documented exception."""
 
+import codecs
+import struct
+import sys
 import unittest
 
 from hardening_support import Handle, MachineFilesTestCase, VolumeName
 from windows import volumes
 
 PAIR = u'\U0001F600'  # two UTF-16 units
+# A handle is as wide as a pointer.
+HANDLE_BITS = struct.calcsize('P') * 8
+# The encoding of the filesystem names that the module returns: mbcs on
+# Windows, UTF-8 where the interpreter names none.
+FILESYSTEM_ENCODING = codecs.lookup(sys.getfilesystemencoding() or 'utf-8').name
 
 
 def Units(text):
@@ -27,11 +35,6 @@ def NameOf(units, pair_at=None):
 
 class LimitsTest(MachineFilesTestCase):
 
-  def assertWindowsError(self, code, function, *args):
-    with self.assertRaises(WindowsError) as caught:
-      function(*args)
-    self.assertEqual(caught.exception.winerror, code)
-
   def testVolumeNamesAroundTheNameBuffer(self):
     # The buffer holds 260 units and the NUL.
     for units, pair_at in [(259, None), (260, None), (259, 257), (260, 258),
@@ -48,6 +51,8 @@ class LimitsTest(MachineFilesTestCase):
                                    {'name': NameOf(units, pair_at)}]})
       self.assertWindowsError(206, volumes._ListVolumeNames)
 
+  @unittest.skipUnless(FILESYSTEM_ENCODING == 'utf-8', 'filesystem names are '
+                       '%s here, not UTF-8' % FILESYSTEM_ENCODING)
   def testLabelsAndFilesystemNamesAroundTheirBuffers(self):
     for units, pair_at in [(260, None), (260, 258), (259, 258)]:
       text = NameOf(units, pair_at)
@@ -55,7 +60,7 @@ class LimitsTest(MachineFilesTestCase):
                                     'label': text, 'filesystem': text,
                                     'handles': [1]}]})
       info = volumes.GetVolumeInformation(u'C:\\')
-      # The filesystem name is a byte string: mbcs on Windows, else UTF-8.
+      # The filesystem name is a byte string in the filesystem encoding.
       self.assertEqual((info[0], info[4].decode('utf-8')), (text, text))
       self.assertEqual(volumes.GetVolumeInformationByHandle(1), info)
     for key in ('label', 'filesystem'):
@@ -74,24 +79,22 @@ class LimitsTest(MachineFilesTestCase):
                      paths)
 
   def testReturnedLengthsAtThe32BitEdge(self):
+    # (One asking for 2**32 - 1 characters more: test_volume_queries.)
     name = VolumeName('e')
     for length in (2**32 - 1, 2**32 - 2, 2**31, 2**31 - 1):
       self.UseMachine({'volumes': [{'name': name, 'fail': {'paths': {
           'code': 5, 'returned_length': length}}}]})
       self.assertWindowsError(5, volumes._GetVolumePathNamesForVolumeName, name)
-    # Asked for more: the buffer of that many characters, or MemoryError.
-    for length in (2**32 - 1,):
-      self.UseMachine({'volumes': [{'name': name, 'fail': {'paths': {
-          'code': 234, 'returned_length': length}}}]})
-      try:
-        volumes._GetVolumePathNamesForVolumeName(name)
-      except MemoryError as error:
-        self.assertEqual(str(error), 'Could not allocate %d bytes.' % (2 * length))
-      except WindowsError as error:
-        self.assertEqual(error.winerror, 234)
-      else:
-        self.fail('no exception for %d' % length)
 
+  def testHandlesBeyondTheSigned64BitRange(self):
+    self.UseMachine({'volumes': [{'name': u'A', 'handles': [1]}]})
+    for handle in (2**63, -2**63 - 1, 2**64 - 1, 2**64, 10**30):
+      self.assertRaises(OverflowError, volumes.GetVolumeInformationByHandle,
+                        handle)
+      self.assertRaises(OverflowError, volumes.IsFAT, 6, Handle(handle))
+
+  @unittest.skipUnless(HANDLE_BITS == 64, 'handles are %d bits wide here, '
+                       'not 64' % HANDLE_BITS)
   def testHandlesAtThe64BitEdges(self):
     edges = [-2**63, -2**63 + 1, -1, 0, 2**63 - 1]
     self.UseMachine({'volumes': [{'name': u'A', 'paths': [u'C:\\'],
@@ -101,11 +104,18 @@ class LimitsTest(MachineFilesTestCase):
       for value in (handle, long(handle)):
         self.assertEqual(volumes.GetVolumeInformationByHandle(value)[0], u'L')
       self.assertIs(volumes.IsFAT(5, Handle(handle)), True)
-    for handle in (2**63, -2**63 - 1, 2**64 - 1, 2**64, 10**30):
+    self.assertWindowsError(6, volumes.GetVolumeInformationByHandle, 2**62)
+    self.UseMachine({'volumes': [{'name': u'A', 'handles': [1]}]})
+    self.assertWindowsError(6, volumes.GetVolumeInformationByHandle, 2**63 - 1)
+
+  @unittest.skipUnless(HANDLE_BITS == 32, 'handles are %d bits wide here, '
+                       'not 32' % HANDLE_BITS)
+  def testValuesThatNo32BitHandleHas(self):
+    self.UseMachine({'volumes': [{'name': u'A', 'handles': [1]}]})
+    for handle in (2**32, 2**32 + 1, -2**31 - 1, 2**63 - 1, -2**63):
       self.assertRaises(OverflowError, volumes.GetVolumeInformationByHandle,
                         handle)
       self.assertRaises(OverflowError, volumes.IsFAT, 6, Handle(handle))
-    self.assertWindowsError(6, volumes.GetVolumeInformationByHandle, 2**62)
 
 
 if __name__ == '__main__':

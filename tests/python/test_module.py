@@ -1,5 +1,6 @@
 """The module as start-up leaves it: attributes, constants, the class."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -9,6 +10,7 @@ import textwrap
 import unittest
 
 from common import volume_entry
+from simulation import Volume
 from windows import volumes
 
 DeviceType = volume_entry.DeviceType
@@ -133,6 +135,7 @@ class VolumeInfoClassTest(unittest.TestCase):
 
 
 BUILD_TREE = os.path.dirname(os.path.dirname(volumes.__file__))
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 class StartUpFailureTest(unittest.TestCase):
@@ -151,9 +154,17 @@ class StartUpFailureTest(unittest.TestCase):
     with open(full_path, 'w') as out:
       out.write(textwrap.dedent(source))
 
+  def Run(self, script, **environment):
+    """The output of `script`, run with the overrides ahead of the tree."""
+    child_environment = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [self.overrides, BUILD_TREE]))
+    child_environment.update(environment)
+    return subprocess.check_output(
+        [sys.executable, '-c', textwrap.dedent(script)], env=child_environment)
+
   def Import(self):
     """Imports windows.volumes; returns what failed and what got bound."""
-    script = textwrap.dedent('''
+    outcome, bound = self.Run('''
         import sys
         try:
           import windows.volumes
@@ -166,12 +177,7 @@ class StartUpFailureTest(unittest.TestCase):
         except Exception as error:
           print >> sys.stderr, '%s: %s' % (type(error).__name__, error)
         print sorted(n for n in vars(module) if not n.startswith('__'))
-        ''')
-    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        [self.overrides, BUILD_TREE]))
-    output = subprocess.check_output([sys.executable, '-c', script],
-                                     env=environment)
-    outcome, bound = output.splitlines()
+        ''').splitlines()
     return outcome, eval(bound)
 
   def LinkHostPackage(self, package, keep=()):
@@ -243,6 +249,53 @@ class StartUpFailureTest(unittest.TestCase):
                      'RaiseWindowsError (capsule windows.winwrap._C_API)')
     # The query ran after the failed start-up, and raised instead of crashing.
     self.assertIn('GetVolumeInformation', bound)
+
+  def testAnEntryPointThatReturnsIsASystemError(self):
+    self.LinkHostPackage('windows')
+    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
+    self.Override('windows/winwrap.py', '''
+        import __builtin__
+        import ctypes
+        # As the stand-in does where the interpreter has none.
+        __builtin__.WindowsError = getattr(__builtin__, 'WindowsError', OSError)
+        _entry = ctypes.CFUNCTYPE(ctypes.py_object, ctypes.c_int,
+                                  ctypes.c_ulong)(lambda has_code, code: 42)
+        _table = (ctypes.c_void_p * 1)(ctypes.cast(_entry, ctypes.c_void_p))
+        _new = ctypes.pythonapi.PyCapsule_New
+        _new.restype = ctypes.py_object
+        _new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        _C_API = _new(ctypes.addressof(_table), 'windows.winwrap._C_API', None)
+        ''')
+    machine = os.path.join(self.overrides, 'machine.json')
+    with open(machine, 'w') as out:
+      json.dump({'find_next_error': {'after': 1, 'code': 5}, 'volumes': [
+          Volume('a', ['A:\\'], handles=[1], fail={
+              'info': 21, 'paths': {'code': 5, 'returned_length': 2}}),
+          Volume('b')]}, out)
+    first_fails = os.path.join(self.overrides, 'first_fails.json')
+    with open(first_fails, 'w') as out:
+      json.dump({'find_first_error': 21}, out)
+    output = self.Run('''
+        import os
+        from windows import volumes
+        from simulation import Handle, Volume
+        for machine, call, args in [
+            (%r, volumes._ListVolumeNames, ()),
+            (%r, volumes._ListVolumeNames, ()),
+            (%r, volumes.GetVolumeInformation, (u'A:',)),
+            (%r, volumes.GetVolumeInformationByHandle, (8,)),
+            (%r, volumes._GetVolumePathNamesForVolumeName, (Volume('a')['name'],)),
+            (%r, volumes.IsFAT, (1, Handle(8)))]:
+          os.environ['VOLUMES_SIMULATION'] = machine
+          try:
+            print call(*args)
+          except SystemError as error:
+            print error
+        ''' % ((first_fails,) + (machine,) * 5),
+        PYTHONPATH=os.pathsep.join([self.overrides, BUILD_TREE, HERE]))
+    self.assertEqual(output.splitlines(), [
+        'RaiseWindowsError returned instead of raising error %d' % code
+        for code in (21, 5, 21, 6, 5, 6)])
 
   def testOtherErrorsWhileLookingForTheEntryPointPass(self):
     self.LinkHostPackage('windows')

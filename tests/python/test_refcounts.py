@@ -7,13 +7,13 @@ VOLUMES_LONG_CHECKS=1 makes 100,000 calls of each path."""
 
 import ctypes
 import gc
-import logging
 import os
 import sys
 import unittest
 
 from hardening_support import (Handle, MachineFilesTestCase, Scaled, Stat,
                                VolumeName)
+from simulation import CapturedLogs
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -84,17 +84,7 @@ class RefcountTest(MachineFilesTestCase):
          'find_next_error': {'after': 1, 'code': 5}}, 'next_fails.json')
     self.broken = self.WriteMachine('{"volumes": 1e400}', 'broken.json')
     os.environ['VOLUMES_SIMULATION'] = self.machine
-    self.logger = logging.getLogger('windows.volumes')
-    self.saved = (self.logger.level, self.logger.propagate)
-    self.logger.setLevel(logging.DEBUG)  # every log line is formatted
-    self.logger.propagate = False
-    self.logger.addHandler(logging.NullHandler())
-
-  def tearDown(self):
-    self.logger.handlers = []
-    self.logger.setLevel(self.saved[0])
-    self.logger.propagate = self.saved[1]
-    MachineFilesTestCase.tearDown(self)
+    CapturedLogs(self, keep=False)  # every log line is formatted
 
   def Paths(self):
     """(name, machine, callable, args, kwargs) of every path to run."""

@@ -13,6 +13,7 @@ import unittest
 
 from hardening_support import (Handle, MachineFilesTestCase, Rebound, Scaled,
                                Stat, VolumeName)
+from simulation import CapturedLogs
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -96,18 +97,11 @@ class ThreadsTest(MachineFilesTestCase):
                    for g in range(MACHINES)]
     self.UseMachine(Machine(0))
     self.machine_file = os.environ['VOLUMES_SIMULATION']
-    self.logs = []
-    self.logger = logging.getLogger('windows.volumes')
-    self.handler = logging.Handler(logging.INFO)
-    self.handler.emit = lambda record: self.logs.append(record.getMessage())
-    self.logger.addHandler(self.handler)
-    self.saved_level = self.logger.level
-    self.logger.setLevel(logging.INFO)
+    self.logs = CapturedLogs(self, logging.INFO)
 
-  def tearDown(self):
-    self.logger.removeHandler(self.handler)
-    self.logger.setLevel(self.saved_level)
-    MachineFilesTestCase.tearDown(self)
+  def Rebuilds(self):
+    return self.logs.Lines().count(
+        ('INFO', 'Refreshing volume information table.'))
 
   def SwitchTo(self, generation):
     """Replaces the machine file: a copy of a staged one renamed over it."""
@@ -173,12 +167,12 @@ class ThreadsTest(MachineFilesTestCase):
     self.assertEqual(errors, [])
     sys.stderr.write('%d threads, %d rounds each, %d rebuilds\n' % (
         THREADS, ROUNDS,
-        self.logs.count('Refreshing volume information table.')))
+        self.Rebuilds()))
 
   def testRacingForcedRefreshesShareOneRebuild(self):
     service = VolumeInfoClass()
     service.AllVolumeEntries()
-    self.logs[:] = []
+    self.logs.records = []
     lock = service._lock = CountingLock()
     list_volume_names = volumes._ListVolumeNames
 
@@ -192,7 +186,7 @@ class ThreadsTest(MachineFilesTestCase):
       self.RunThreads(
           [lambda: tables.append(service.AllVolumeEntries(True))] * THREADS, 30)
     self.assertEqual(lock.arrived, THREADS)
-    self.assertEqual(self.logs.count('Refreshing volume information table.'), 1)
+    self.assertEqual(self.Rebuilds(), 1)
     self.assertEqual([sorted(t) for t in tables], [KeysOf(0)] * THREADS)
 
 

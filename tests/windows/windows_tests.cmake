@@ -91,9 +91,9 @@ endfunction()
 # The program runs once under Wine, all its tests in one process (a 32-bit
 # Wine process under emulation takes a minute to start); each test case of
 # its sources is a CTest test of its own, which reads that run's report.
-function(volumes_windows_gtest target)
+function(volumes_windows_gtest target prefix)
   volumes_windows_program(${target} ${ARGN})
-  target_link_libraries(${target} PRIVATE volumes_platform GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE GTest::gtest_main)
   if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
     return()
   endif()
@@ -112,7 +112,7 @@ function(volumes_windows_gtest target)
       if(NOT case MATCHES "TEST(_F)?\\( *([A-Za-z0-9_]+) *, *([A-Za-z0-9_]+) *\\)")
         message(FATAL_ERROR "${source}: cannot read the test case of: ${case}")
       endif()
-      set(name "platform.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}")
+      set(name "${prefix}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}")
       add_test(NAME "${name}"
                COMMAND "${CMAKE_COMMAND}" "-DREPORT=${report}"
                        "-DSUITE=${CMAKE_MATCH_2}" "-DCASE=${CMAKE_MATCH_3}"

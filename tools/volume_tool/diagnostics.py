@@ -54,12 +54,13 @@ class PlatformMessages(object):
       sys.stderr.write(''.join(line + '\n' for line in self.lines))
     return False
 
-  def Report(self, out, prefix):
-    """Writes each kept line once, the platform's in the command's words;
-    returns whether the simulation file was found unusable."""
+  def Lines(self, prefix):
+    """Each kept line once, the platform's in the command's words; and
+    whether the simulation file was found unusable."""
     machine_file = os.environ.get('VOLUMES_SIMULATION', '')
     file_prefix = '%s%s: ' % (PLATFORM_PREFIX, machine_file)
     unusable = False
+    lines = []
     for line in self.lines:
       if machine_file and line.startswith(file_prefix):
         unusable = True
@@ -67,8 +68,32 @@ class PlatformMessages(object):
             prefix, machine_file, line[len(file_prefix):])
       elif line.startswith(PLATFORM_PREFIX):
         line = '%s: %s' % (prefix, line[len(PLATFORM_PREFIX):])
-      out.write(line + '\n')
-    return unusable
+      lines.append(line)
+    return lines, unusable
+
+
+class QuietRepeats(logging.Filter):
+  """Lets a warning or an error of the log through only when the previous
+  round did not say it too: --poll rebuilds the table round after round,
+  and a volume that cannot be read would be said at every one."""
+
+  def __init__(self):
+    logging.Filter.__init__(self)
+    self.said = set()
+    self.saying = set()
+
+  def filter(self, record):
+    if record.levelno < logging.WARNING:
+      return True
+    try:
+      message = (record.levelno, record.getMessage())
+    except Exception:  # pylint: disable=broad-except
+      return True  # the handler says what is wrong with it
+    self.saying.add(message)
+    return message not in self.said
+
+  def NextRound(self):
+    self.said, self.saying = self.saying, set()
 
 
 def _EntryLine(entry):

@@ -28,6 +28,14 @@ def _HexEscapes(error):
 codecs.register_error('volume_table.hex', _HexEscapes)
 
 
+def StreamEncoding(stream):
+  """The codec's own name of what a terminal takes, UTF-8 for a pipe."""
+  try:
+    return codecs.lookup(getattr(stream, 'encoding', None) or 'utf-8').name
+  except LookupError:
+    return 'utf-8'
+
+
 def Text(value):
   """Any value as unicode: bytes read as UTF-8, bytes that are not as \\xNN."""
   if value is None:
@@ -92,13 +100,15 @@ def HumanSize(size):
 
 
 def FormatTable(header, rows, right_aligned=(), raw=False, headings=True,
-                encoding='utf-8'):
+                encoding='utf-8', widths=None):
   """The lines of a table, as unicode.
 
   A cell is a value or a list of values; the values of a list are shown one
   under the other (continuation lines leave the other cells empty), or,
   in raw output, joined by a newline that shows as \\x0a.  Aligned columns
-  are two spaces apart; raw columns one.
+  are two spaces apart; raw columns one.  `widths`, a list, holds least
+  widths of the aligned columns and is widened to the widths used, so that
+  tables printed one after another line up.
   """
   right_aligned = [index in right_aligned for index in range(len(header))]
   rows = ([[[Text(name)] for name in header]] if headings else []) + [
@@ -116,8 +126,12 @@ def FormatTable(header, rows, right_aligned=(), raw=False, headings=True,
                     for cell in cells])
   if not lines:
     return []
-  widths = [max(DisplayWidth(line[column]) for line in lines)
-            for column in range(len(header))]
+  least = widths or [0] * len(header)
+  used = [max([least[column]] + [DisplayWidth(line[column]) for line in lines])
+          for column in range(len(header))]
+  if widths is not None:
+    widths[:] = used
+  widths = used
   last = len(header) - 1
   out = []
   for line in lines:

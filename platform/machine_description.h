@@ -1,21 +1,19 @@
-// The simulated machine's file: its format, read into a Machine, and the
-// file as it is at each call.
+// The simulated machine's file format: a machine description, read from the
+// file's JSON text.
 //
 // The format is a public interface, documented in the README ("Simulated
-// machines").  A parse is kept while the file's identity (device, inode,
-// size, modification time) stays the same.
+// machines").
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <stdexcept>
-#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/kernel32.h"
+#include "platform/machine.h"
 #include "platform/wide_string.h"
 
 namespace platform::simulation {
@@ -46,24 +44,24 @@ struct Volume {
   std::optional<DWORD> fail_capacity;
 };
 
-struct Machine {
+// What a machine file describes; an enumeration walks its volumes.
+struct MachineDescription final : VolumeList {
   std::vector<Volume> volumes;
   std::optional<DWORD> find_first_error;
   std::optional<FindNextFailure> find_next_error;
 
   // Lookups that keep a refresh linear in the number of volumes, made by
-  // ParseMachine: each name and path, without its trailing backslash, to the
-  // first volume that has it; each handle value to the first volume that
-  // lists it.
+  // ParseMachineDescription: each name and path, without its trailing
+  // backslash, to the first volume that has it; each handle value to the
+  // first volume that lists it.
   std::unordered_map<WideString, std::size_t> volume_by_name_or_path;
   std::unordered_map<std::int64_t, std::size_t> volume_by_handle;
 
-  // What an enumeration walks.
-  std::size_t VolumeCount() const { return volumes.size(); }
-  const WideString& VolumeName(std::size_t index) const {
+  std::size_t VolumeCount() const override { return volumes.size(); }
+  const WideString& VolumeName(std::size_t index) const override {
     return volumes[index].name;
   }
-  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const {
+  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const override {
     if (find_next_error && handed_out >= find_next_error->after) {
       return find_next_error->code;
     }
@@ -81,19 +79,12 @@ class MachineFileError : public std::runtime_error {
 // The largest machine file read, in bytes; a larger one is refused unread.
 inline constexpr std::size_t kMachineFileSizeLimit = 16 * 1024 * 1024;
 
-// Parses a machine file's text, refusing anything the format does not allow.
-Machine ParseMachine(std::string_view json_text);
+// Reads a machine file's text, refusing anything the format does not allow.
+MachineDescription ParseMachineDescription(std::string_view json_text);
 
 // The first volume whose name, or one of whose paths, equals `name_or_path`
 // once one trailing backslash is dropped from both sides; null when none.
-const Volume* FindVolume(const Machine& machine, WideStringView name_or_path);
-
-// The machine that the file at `path` describes now; null, with the reason
-// in `problem`, when the file cannot be used.
-struct MachineFile {
-  std::shared_ptr<const Machine> machine;
-  std::string problem;
-};
-MachineFile LoadMachineFile(const std::string& path);
+const Volume* FindVolume(const MachineDescription& machine,
+                         WideStringView name_or_path);
 
 }  // namespace platform::simulation

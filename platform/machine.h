@@ -1,0 +1,112 @@
+// What answers the kernel32 calls: a machine, and what every machine shares.
+//
+// kernel32.cpp picks the machine at every call; each machine answers with
+// kernel32's results and leaves kernel32's last error, which it sets last of
+// all so that nothing it does afterwards (a journal write, say) can change it.
+//
+// Enumerations are the dispatcher's: a machine lists its volumes when
+// FindFirstVolumeW asks, and kernel32.cpp hands out the handle, walks the
+// list and closes it.  The machine is told of each FindNextVolumeW and
+// FindVolumeClose that it answers, and may refuse them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/kernel32.h"
+#include "platform/wide_string.h"
+
+namespace platform {
+
+// Sets the last error and returns the failure value of the BOOL calls.
+inline BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return kFalse;
+}
+
+// The outputs of GetVolumeInformationW and GetVolumeInformationByHandleW, as
+// the caller passed them.  A null buffer or pointer is an output that the
+// caller did not ask for.
+struct VolumeInformationOutputs {
+  WCHAR* label;
+  DWORD label_size;
+  DWORD* serial;
+  DWORD* max_component_length;
+  DWORD* flags;
+  WCHAR* filesystem;
+  DWORD filesystem_size;
+
+  // Writes every output asked for; fails with kErrorBadLength, writing
+  // nothing, when a name does not fit its buffer with its NUL.
+  BOOL Write(WideStringView label_text, DWORD serial_value,
+             DWORD max_component_length_value, DWORD flags_value,
+             WideStringView filesystem_text) const;
+};
+
+// GetVolumeInformationW takes a root path only with its trailing backslash;
+// without it, the call fails with kErrorInvalidName.
+inline bool IsRootPath(WideStringView root) {
+  return !root.empty() && root.back() == u'\\';
+}
+
+// GetVolumePathNamesForVolumeNameW's answer for a volume with these mount
+// points: each with its NUL, then one more NUL.  Writes the length that the
+// list needs to `returned_length` (the most a DWORD holds, for a list longer
+// than that), and fails with kErrorMoreData where the buffer is shorter.
+BOOL WritePathNames(const std::vector<WideString>& paths, WCHAR* buffer,
+                    DWORD length, DWORD* returned_length);
+
+// The volume names that one enumeration walks, in order, as its
+// FindFirstVolumeW found them.
+class VolumeList {
+ public:
+  virtual ~VolumeList() = default;
+
+  virtual std::size_t VolumeCount() const = 0;
+  virtual const WideString& VolumeName(std::size_t index) const = 0;
+  // The error that FindNextVolumeW fails with once `handed_out` names (the
+  // first included) have been handed out, if any.
+  virtual std::optional<DWORD> FindNextError(std::uint64_t /*handed_out*/) const {
+    return std::nullopt;
+  }
+};
+
+class Machine {
+ public:
+  virtual ~Machine() = default;
+
+  // FindFirstVolumeW, with the caller's buffer length: the volumes that the
+  // new enumeration walks; null, with the last error set, when the call
+  // fails before any list (an empty list fails with kErrorNoMoreFiles).
+  virtual std::shared_ptr<const VolumeList> OpenEnumeration(DWORD length) = 0;
+  // FindNextVolumeW and FindVolumeClose of `find`, which this machine opened
+  // or, when no open enumeration has that handle, the current machine
+  // answers: kFalse, with the last error set, refuses the call.  A refused
+  // FindVolumeClose closes the enumeration all the same.
+  virtual BOOL ContinueEnumeration(HANDLE /*find*/, DWORD /*length*/) {
+    return kTrue;
+  }
+  virtual BOOL CloseEnumeration(HANDLE /*find*/) { return kTrue; }
+
+  virtual BOOL GetVolumeInformationW(
+      const WCHAR* root, const VolumeInformationOutputs& outputs) = 0;
+  virtual BOOL GetVolumeInformationByHandleW(
+      HANDLE file, const VolumeInformationOutputs& outputs) = 0;
+  virtual BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* volume_name,
+                                                WCHAR* path_names,
+                                                DWORD length,
+                                                DWORD* returned_length) = 0;
+  virtual UINT GetDriveTypeW(const WCHAR* root) = 0;
+  virtual BOOL GetDiskFreeSpaceExW(const WCHAR* directory,
+                                   ULONGLONG* free_to_caller,
+                                   ULONGLONG* total, ULONGLONG* total_free) = 0;
+};
+
+// The machine this process runs on: kernel32 on Windows, the mount table on
+// Linux, and a machine without volume functions elsewhere.
+Machine& NativeMachine();
+
+}  // namespace platform

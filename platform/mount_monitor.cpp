@@ -1,0 +1,75 @@
+#include "platform/mount_monitor.h"
+
+#include <libmount/libmount.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+namespace platform::linux_mounts {
+namespace {
+
+// Bumped in every child of fork(): a child must not use its parent's
+// monitor, whose epoll instance the two share.
+std::atomic<unsigned> fork_generation{0};
+void CountFork() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+}  // namespace
+
+MountTableMonitor::~MountTableMonitor() {
+  if (monitor_ != nullptr &&
+      fork_generation_ == fork_generation.load(std::memory_order_relaxed)) {
+    mnt_unref_monitor(monitor_);
+  }
+}
+
+bool MountTableMonitor::Changed() {
+  static std::once_flag at_fork;
+  std::call_once(at_fork, [] { ::pthread_atfork(nullptr, nullptr, CountFork); });
+  const unsigned generation = fork_generation.load(std::memory_order_relaxed);
+  if (generation != fork_generation_) {
+    // The parent's monitor is left alone: releasing it here would remove
+    // the parent's watch from the epoll instance they share.
+    monitor_ = nullptr;
+    fork_generation_ = generation;
+  }
+  if (monitor_ == nullptr) {
+    monitor_ = mnt_new_monitor();
+    if (monitor_ != nullptr && (mnt_monitor_enable_kernel(monitor_, 1) != 0 ||
+                                mnt_monitor_get_fd(monitor_) < 0)) {
+      mnt_unref_monitor(monitor_);
+      monitor_ = nullptr;
+    }
+    return true;
+  }
+  const char* file = nullptr;
+  int type = 0;
+  const int status = mnt_monitor_next_change(monitor_, &file, &type);
+  if (status == 1) return false;
+  // Several changes may be waiting; one re-read covers them all.
+  while (status == 0 && mnt_monitor_next_change(monitor_, &file, &type) == 0) {
+  }
+  return true;
+}
+
+RereadSchedule::Nanoseconds RereadSchedule::BudgetAt(Nanoseconds now) const {
+  if (!read_before_) return kReadBudget;
+  return std::min(kReadBudget, budget_ + (now - budget_time_) / kReadShare);
+}
+
+void RereadSchedule::Read(Nanoseconds start, Nanoseconds end) {
+  budget_ = BudgetAt(end) - (end - start);
+  budget_time_ = end;
+  read_before_ = true;
+  unseen_change_ = false;
+}
+
+RereadSchedule::Nanoseconds MonotonicNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace platform::linux_mounts

@@ -1,0 +1,210 @@
+"""volume_table.py --poll: changes of a simulated machine, and of this one in
+a private mount namespace."""
+
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from simulation import SimulatedMachineTestCase, Volume
+from test_volume_table_tool import RunTool, TOOL
+from volume_tool import watch  # (on the path through test_volume_table_tool)
+
+WAIT = 10  # seconds: how long a test waits for what must come
+
+
+def DefaultSignals():
+  # As from a terminal: whatever the test runner ignores, Ctrl-C interrupts.
+  signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+class Watching(object):
+  """The command running, its standard output read line by line."""
+
+  def __init__(self, args, prefix=()):
+    self.process = subprocess.Popen(
+        list(prefix) + [sys.executable, TOOL, '--poll'] + list(args),
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        preexec_fn=DefaultSignals)
+    self.pending = ''
+
+  def Line(self):
+    deadline = time.time() + WAIT
+    while '\n' not in self.pending:
+      ready = select.select([self.process.stdout], [], [],
+                            max(0, deadline - time.time()))[0]
+      chunk = os.read(self.process.stdout.fileno(), 4096) if ready else None
+      if not chunk:
+        self.Kill()
+        raise AssertionError('no line from the command (%s), after %r: %r' % (
+            'it ended' if ready else 'in time', self.pending,
+            self.process.communicate()))
+      self.pending += chunk
+    line, self.pending = self.pending.split('\n', 1)
+    return line
+
+  def End(self, interrupt=True):
+    """(status, the rest of standard output, standard error)."""
+    if interrupt:
+      self.process.send_signal(signal.SIGINT)
+    deadline = time.time() + WAIT
+    while self.process.poll() is None and time.time() < deadline:
+      time.sleep(0.01)
+    self.Kill()  # one that does not end fails the test, not the run
+    out, err = self.process.communicate()
+    return self.process.returncode, self.pending + out, err
+
+  def Kill(self):
+    if self.process.poll() is None:
+      self.process.kill()
+
+
+class SimulatedMachineTest(SimulatedMachineTestCase):
+
+  def Watch(self, *args):
+    watching = Watching(('--interval', '0.05') + args)
+    self.addCleanup(watching.Kill)
+    return watching
+
+  def WaitForFirstLook(self):
+    deadline = time.time() + WAIT
+    while not self.Journal('FindVolumeClose'):
+      self.assertLess(time.time(), deadline)
+      time.sleep(0.01)
+
+  def testReplacedFileGivesAddChangeAndRemove(self):
+    a = Volume('a', [u'/a/'], serial=1, label=u'A')
+    b = Volume('b', [u'/b/'], serial=2, label=u'B')
+    unreadable = Volume('u', [u'/u/'], serial=3, fail={'info': 5})
+    self.UseMachine([a, b, unreadable])
+    watching = self.Watch('-r', '-o', 'VOLUME,LABEL,MOUNTPOINTS')
+    self.assertEqual(watching.Line(), 'ACTION VOLUME LABEL MOUNTPOINTS')
+    c = Volume('c', [u'/c/', u'/c 2/'], serial=4)
+    self.UseMachine([a, dict(b, label=u'B2'), c, unreadable])
+    self.assertEqual([watching.Line(), watching.Line()], [
+        'add serial:4  /c/\\x0a/c\\x202/', 'change serial:2 B2 /b/'])
+    self.UseMachine([dict(b, label=u'B2'), c, unreadable])
+    self.assertEqual(watching.Line(), 'remove serial:1 A /a/')
+    status, out, err = watching.End()
+    self.assertEqual((status, out), (0, ''))
+    # The unreadable volume is said once, not at every look.
+    self.assertEqual(err.count('Unable to fetch volume info'), 1, err)
+    self.assertNotIn('Traceback', err)
+
+  def testJsonFirstOnlyAndTimeout(self):
+    self.UseMachine([Volume('a', [u'/a/'], serial=1)])
+    (table_object,) = json.loads(RunTool(['--json'])[1])['volumes']
+    self.ClearJournal()
+    watching = self.Watch('-J', '--first-only')
+    self.WaitForFirstLook()
+    self.UseMachine([Volume('b', [u'/b/'], serial=2),
+                     Volume('c', [u'/c/'], serial=3)])
+    status, out, err = watching.End(interrupt=False)
+    self.assertEqual((status, err), (0, ''))
+    (line,) = out.splitlines()
+    self.assertTrue(line.startswith('{"action": "remove", '), line)
+    change = json.loads(line)
+    self.assertEqual(change, dict(table_object, action='remove'))
+
+    watching = self.Watch('--timeout', '300', '-n')
+    self.assertEqual(watching.End(interrupt=False), (1, '', ''))
+
+  def testFileThatGoesBadIsSaidOnceAndWatchingGoesOn(self):
+    self.UseMachine([Volume('a', [u'/a/'], serial=1)])
+    watching = self.Watch('-r', '-n', '-o', 'VOLUME')
+    self.WaitForFirstLook()
+    self.UseMachine([Volume('a', [u'/a/'], serial=-1)])
+    time.sleep(0.5)  # ten looks at the bad file
+    self.UseMachine([Volume('a', [u'/a/'], serial=1),
+                     Volume('b', [u'/b/'], serial=2)])
+    self.assertEqual(watching.Line(), 'add serial:2')
+    status, out, err = watching.End()
+    self.assertEqual((status, out), (0, ''))
+    self.assertEqual(err, 'volume_table: VOLUMES_SIMULATION=%s: volumes[0]'
+                     '.serial: must be an integer from 0 to 4294967295\n'
+                     % self.machine_file)
+
+
+@unittest.skipUnless(sys.platform.startswith('linux'), 'a Linux mount table')
+class MountTableWakerTest(unittest.TestCase):
+
+  def testLooksOnlyOnceTheModuleReadsAfresh(self):
+    now, changes = [0.0], [0.3, 1.5, 9.0]  # seconds, on a clock of the test's
+
+    def Poll(seconds):
+      due = [t for t in changes if seconds is None or t <= now[0] + seconds]
+      now[0] = max(now[0], changes.pop(0)) if due else now[0] + seconds
+      return bool(due)
+    waker = watch.MountTableWaker(lambda: now[0])
+    waker._Poll = Poll
+    woken = []
+    for look in (0.5, 0.01, 0.01):  # how long each look takes
+      now[0] += look
+      woken.append(now[0] if waker.Wait(12.0) else None)
+    # Not before five times the first look has passed since it: the changes
+    # at 0.3 and 1.5 s go into one look.  After a still spell, at once.
+    self.assertEqual(woken, [3.0, 9.0, None])
+    self.assertEqual(now[0], 12.0)
+
+
+def WhyNoNamespace():
+  if not sys.platform.startswith('linux'):
+    return 'not a Linux machine'
+  if os.geteuid() != 0:
+    return 'a private mount namespace needs root here'
+  with open(os.devnull, 'w') as null:
+    if subprocess.call(['unshare', '-m', 'true'], stdout=null, stderr=null):
+      return 'unshare -m is refused here'
+    if subprocess.call(['sh', '-c', 'command -v nsenter'], stdout=null):
+      return 'nsenter is missing'
+  return None
+
+
+@unittest.skipIf(WhyNoNamespace(), WhyNoNamespace())
+class MountTableTest(unittest.TestCase):
+  """The command in a mount namespace of its own, where the test mounts."""
+
+  def setUp(self):
+    self.directory = tempfile.mkdtemp(prefix='volumes-poll-')
+    self.addCleanup(shutil.rmtree, self.directory)
+    os.environ.pop('VOLUMES_SIMULATION', None)
+
+  def Seen(self, watching, *command):
+    """The line about the test's directory that `command`, run in the
+    command's namespace, gives, and the seconds it took to come.  (Other
+    lines may come between: the namespace began as a copy of the machine's,
+    whose mounts other tests make, and whose FUSE daemons may die.)"""
+    start = time.time()
+    subprocess.check_call(['nsenter', '-t', str(watching.process.pid), '-m'] +
+                          list(command))
+    line = watching.Line()
+    while self.directory not in line:
+      line = watching.Line()
+    return line, time.time() - start
+
+  def testMountAndUnmountWakeIt(self):
+    # An hour's interval: what wakes the command is the mount table.
+    watching = Watching(('--interval', '3600', '-r', '-o',
+                         'MOUNTPOINT,FSTYPE,USE%'),
+                        prefix=('unshare', '-m', '--propagation', 'private'))
+    self.addCleanup(watching.Kill)
+    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT FSTYPE USE%')
+    added, add_delay = self.Seen(watching, 'mount', '-t', 'tmpfs', '-o',
+                                 'size=1m', 'volumes-poll', self.directory)
+    removed, remove_delay = self.Seen(watching, 'umount', self.directory)
+    # No space for a volume gone: its mount point is another's now.
+    self.assertEqual([added, removed], ['add %s/ tmpfs 0%%' % self.directory,
+                                        'remove %s/ tmpfs ' % self.directory])
+    self.assertLess(max(add_delay, remove_delay), 1.0)
+    status, _, err = watching.End()
+    self.assertEqual(status, 0)
+    self.assertNotIn('Traceback', err)
+
+if __name__ == '__main__':
+  unittest.main()

@@ -1,0 +1,22 @@
+#include "windows/logger.h"
+
+#include "windows/module_state.h"
+#include "windows/name_lookup.h"
+#include "windows/object_protocol.h"
+
+namespace volumes {
+
+void Log(PyObject* level, const char* format,
+         std::initializer_list<BorrowedRef> args) {
+  OwnedRef method = GetAttr(LookupGlobal(names().LOGGER), level);
+  OwnedRef arguments = OwnedRef::StealChecked(PyTuple_New(args.size() + 1));
+  PyTuple_SET_ITEM(arguments.get(), 0, NewString(format).release());
+  Py_ssize_t index = 1;
+  for (BorrowedRef arg : args) {
+    PyTuple_SET_ITEM(arguments.get(), index++,
+                     OwnedRef::NewReference(arg).release());
+  }
+  OwnedRef::StealChecked(PyObject_Call(method.get(), arguments.get(), nullptr));
+}
+
+}  // namespace volumes

@@ -1,0 +1,48 @@
+// The with statement, as the interpreter performs it.
+#pragma once
+
+#include <Python.h>
+
+#include "windows/module_state.h"
+#include "windows/object_protocol.h"
+#include "windows/refs.h"
+
+namespace volumes {
+
+// `with manager: return body()`: __exit__, then __enter__, looked up on the
+// manager's type, __enter__ called, and on every way out of body() __exit__
+// called exactly once: with None three times when body() returned, with the
+// exception otherwise.  An exception raised by __exit__ replaces the one in
+// flight; a true result of __exit__ swallows it, and then the statement
+// gives None.
+template <class Body>
+OwnedRef With(BorrowedRef manager, Body&& body);
+
+// --- Implementation of the template ------------------------------------------
+
+namespace detail {
+OwnedRef LookupSpecial(BorrowedRef object, const char* name, PyObject* interned);
+}  // namespace detail
+
+template <class Body>
+OwnedRef With(BorrowedRef manager, Body&& body) {
+  OwnedRef exit = detail::LookupSpecial(manager, "__exit__", names().__exit__);
+  OwnedRef enter =
+      detail::LookupSpecial(manager, "__enter__", names().__enter__);
+  Call(enter, {});
+  OwnedRef result;
+  try {
+    result = body();
+  } catch (...) {
+    SetErrorFromCurrentException();
+    CaughtException caught;
+    if (IsTrue(Call(exit, {caught.type(), caught.value(), caught.traceback()}))) {
+      return NewNone();
+    }
+    caught.Reraise();
+  }
+  Call(exit, {None(), None(), None()});
+  return result;
+}
+
+}  // namespace volumes
