@@ -29,7 +29,7 @@ if [ ! -e "$prefix/.initialised" ]; then
   (
     flock 9
     if [ ! -e "$prefix/.initialised" ]; then
-      /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+      /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 9>&-
       touch "$prefix/.initialised"
     fi
   ) 9>"$prefix.lock"
@@ -38,7 +38,11 @@ fi
 # Wine's server, and the services that the first program of a session
 # starts, outlive the program and keep whatever it had as standard output
 # and error: a caller reading the program's output to its end would wait
-# for them.  So a session is started here, apart, and kept a while.
-/usr/lib/wine/wineserver -p 30 </dev/null >/dev/null 2>&1 || true
-/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
+# for them.  So a session is started here, apart (one runner at a time),
+# and kept a while; the program then joins it.
+(
+  flock 9
+  /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&- || true
+  /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+) 9>"$prefix.lock"
 exec "$wine" "$@"
