@@ -101,6 +101,12 @@ inline int Check(int status) {
   return status;
 }
 
+// Sets an exception with a fixed message, and throws.
+[[noreturn]] inline void Raise(PyObject* type, const char* message) {
+  PyErr_SetString(type, message);
+  throw PyError();
+}
+
 // Sets an exception, as PyErr_Format does, and throws.
 template <class... Args>
 [[noreturn]] void Raise(PyObject* type, const char* format, Args... args) {
