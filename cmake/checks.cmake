@@ -1,5 +1,6 @@
-# Standing checks beyond the suites of tests/: the hardening tests, the
-# sanitizer build and the libFuzzer targets.  Included by CMakeLists.txt
+# Standing checks beyond the suites of tests/: the sanitizer build, the
+# libFuzzer targets' build (tests/CMakeLists.txt lists them with the other
+# test programs) and valgrind's memcheck.  Included by CMakeLists.txt
 # after the interpreter is found and before any target is made, so that the
 # sanitizer flags reach every target.
 #
@@ -12,6 +13,7 @@
 #   VOLUMES_LONG_CHECKS=1  (environment, when the tests run) the long
 #                          versions of the fuzz, refcount and thread checks.
 
+set(VOLUMES_CHECKS_DIR "${CMAKE_CURRENT_LIST_DIR}")
 option(VOLUMES_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VOLUMES_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 set(VOLUMES_FUZZ_RUNS_MACHINE_FILE 100000 CACHE STRING
@@ -48,24 +50,10 @@ if(VOLUMES_SANITIZE)
       "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
 
-# Called by CMakeLists.txt once the platform library exists.
+# Called by CMakeLists.txt once the platform library and the tests exist
+# (tests/CMakeLists.txt lists the C++ test programs, the fuzz targets
+# included).
 function(volumes_add_checks)
-  if(BUILD_TESTING AND NOT VOLUMES_FUZZ)
-    find_package(GTest REQUIRED)
-    include(GoogleTest)
-    add_executable(hardening_tests tests/platform/hardening_test.cpp)
-    target_link_libraries(hardening_tests PRIVATE volumes_platform GTest::gtest_main)
-    gtest_discover_tests(hardening_tests TEST_PREFIX "platform."
-                         DISCOVERY_TIMEOUT 30
-                         PROPERTIES ENVIRONMENT "${VOLUMES_SANITIZER_ENVIRONMENT}")
-    # Replaces operator new, so it is a binary of its own.
-    add_executable(allocation_failure_tests tests/platform/allocation_failure_test.cpp)
-    target_link_libraries(allocation_failure_tests PRIVATE volumes_platform GTest::gtest_main)
-    gtest_discover_tests(allocation_failure_tests TEST_PREFIX "platform."
-                         DISCOVERY_TIMEOUT 30
-                         PROPERTIES ENVIRONMENT "${VOLUMES_SANITIZER_ENVIRONMENT}")
-  endif()
-
   # Valgrind's memcheck over the Python suites, in the plain build (the
   # sanitizers and valgrind do not mix).  The suites that make hundreds of
   # thousands of calls, spawn interpreters or mount filesystems are left to
@@ -91,32 +79,35 @@ function(volumes_add_checks)
   endif()
 
   if(VOLUMES_FUZZ)
-    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-      message(FATAL_ERROR "VOLUMES_FUZZ needs clang: CXX=clang++")
-    endif()
-    set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     # The library under test is instrumented for coverage, not linked with
     # libFuzzer's main.
     target_compile_options(volumes_platform PRIVATE
       -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
-    set(corpus_root "${CMAKE_BINARY_DIR}/fuzz-corpus")
-    foreach(target machine_file platform_calls)
-      string(TOUPPER "${target}" upper)
-      add_executable(fuzz_${target} fuzz/fuzz_${target}.cpp)
-      target_compile_options(fuzz_${target} PRIVATE ${fuzz_flags})
-      target_link_options(fuzz_${target} PRIVATE ${fuzz_flags})
-      target_link_libraries(fuzz_${target} PRIVATE volumes_platform nlohmann_json::nlohmann_json)
-      # A fresh corpus each run, grown from the seeds; the seed of the
-      # random choices is fixed, so a run is repeatable.
-      add_test(NAME fuzz.${target}
-               COMMAND "${CMAKE_COMMAND}"
-                       -DFUZZER=$<TARGET_FILE:fuzz_${target}>
-                       -DSEEDS=${CMAKE_SOURCE_DIR}/fuzz/seeds
-                       -DEXAMPLES=${CMAKE_SOURCE_DIR}/examples
-                       -DCORPUS=${corpus_root}/${target}
-                       -DRUNS=${VOLUMES_FUZZ_RUNS_${upper}}
-                       -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run_fuzzer.cmake")
-      set_tests_properties(fuzz.${target} PROPERTIES LABELS fuzz TIMEOUT 3000)
-    endforeach()
   endif()
+endfunction()
+
+# A libFuzzer target of build-fuzz/ and its CTest test, labelled "fuzz": a
+# fresh corpus each run, grown from the seeds; the seed of the random
+# choices is fixed, so a run is repeatable.  TARGET is fuzz_NAME, and
+# VOLUMES_FUZZ_RUNS_NAME its number of runs.
+function(volumes_add_fuzzer target source)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VOLUMES_FUZZ needs clang: CXX=clang++")
+  endif()
+  set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+  string(REGEX REPLACE "^fuzz_" "" name "${target}")
+  string(TOUPPER "${name}" upper)
+  add_executable(${target} ${source})
+  target_compile_options(${target} PRIVATE ${fuzz_flags})
+  target_link_options(${target} PRIVATE ${fuzz_flags})
+  target_link_libraries(${target} PRIVATE volumes_platform nlohmann_json::nlohmann_json)
+  add_test(NAME fuzz.${name}
+           COMMAND "${CMAKE_COMMAND}"
+                   -DFUZZER=$<TARGET_FILE:${target}>
+                   -DSEEDS=${CMAKE_SOURCE_DIR}/fuzz/seeds
+                   -DEXAMPLES=${CMAKE_SOURCE_DIR}/examples
+                   -DCORPUS=${CMAKE_BINARY_DIR}/fuzz-corpus/${name}
+                   -DRUNS=${VOLUMES_FUZZ_RUNS_${upper}}
+                   -P "${VOLUMES_CHECKS_DIR}/run_fuzzer.cmake")
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 3000)
 endfunction()

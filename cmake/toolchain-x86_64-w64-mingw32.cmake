@@ -5,4 +5,4 @@ set(CMAKE_SYSTEM_PROCESSOR AMD64)
 include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${CMAKE_CURRENT_LIST_DIR}/wine64-run.sh;${CMAKE_BINARY_DIR}/wine-prefix")
+    "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;/usr/lib/wine/wine64;${CMAKE_BINARY_DIR}/wine-prefix")

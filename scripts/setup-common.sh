@@ -1,4 +1,5 @@
-# Sourced by setup-main.sh and setup.sh, never run by itself.
+# Sourced by the other scripts of this folder (setup-main.sh, setup.sh,
+# setup_checks.sh, setup_windows.sh, setup_bench.sh), never run by itself.
 #
 # Every step that has work to do says so on one line of standard error (so
 # that the command's own output stays clean), keeps its tools' chatter aside
@@ -37,9 +38,10 @@ quietly() {
 }
 
 # Installs those of the named Debian packages that are missing; one query of
-# the package database when none is.
+# the package database when none is.  A package of another architecture is
+# named with it (wine32:i386).
 ensure_packages() {
-  installed=" $(dpkg-query -W -f='${Status} ${Package}\n' "$@" 2>/dev/null |
+  installed=" $(dpkg-query -W -f='${Status} ${Package} ${binary:Package}\n' "$@" 2>/dev/null |
                 sed -n 's/^install ok installed //p' | tr '\n' ' ') "
   missing=""
   for package in "$@"; do
