@@ -5,10 +5,28 @@ import json
 import logging
 import os
 import shutil
+import subprocess
+import sys
 import tempfile
 import unittest
 
 from replace_file import ReplaceFile
+
+
+def WhyNoMountNamespace(*commands):
+  """Why a private mount namespace, with `commands` in it, cannot be had
+  here; None where it can."""
+  if not sys.platform.startswith('linux'):
+    return 'not a Linux machine'
+  if os.geteuid() != 0:
+    return 'a private mount namespace needs root here'
+  with open(os.devnull, 'w') as null:
+    if subprocess.call(['unshare', '-m', 'true'], stdout=null, stderr=null):
+      return 'unshare -m is refused here'
+    if subprocess.call(['sh', '-c', 'command -v ' + ' '.join(commands)],
+                       stdout=null):
+      return '%s missing' % ' or '.join(commands)
+  return None
 
 
 class Handle(object):

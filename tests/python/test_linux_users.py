@@ -14,6 +14,7 @@ import sys
 import tempfile
 import unittest
 
+from simulation import WhyNoMountNamespace
 from windows import volumes
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -57,20 +58,8 @@ setpriv --reuid=65534 --regid=65534 --clear-groups \
 ''' % {'uuid': UUID}
 
 
-def WhyNoNamespace():
-  if not sys.platform.startswith('linux'):
-    return 'not a Linux machine'
-  if os.geteuid() != 0:
-    return 'a private mount namespace needs root here'
-  with open(os.devnull, 'w') as null:
-    if subprocess.call(['unshare', '-m', 'true'], stdout=null, stderr=null):
-      return 'unshare -m is refused here'
-    if subprocess.call(['sh', '-c', 'command -v setpriv mkfs.ext4'], stdout=null):
-      return 'setpriv or mkfs.ext4 is missing'
-  return None
-
-
-@unittest.skipIf(WhyNoNamespace(), WhyNoNamespace())
+@unittest.skipIf(WhyNoMountNamespace('setpriv', 'mkfs.ext4'),
+                 WhyNoMountNamespace('setpriv', 'mkfs.ext4'))
 class RootAndNobodyTest(unittest.TestCase):
 
   @classmethod

@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import SimulatedMachineTestCase, Volume, WhyNoMountNamespace
 from test_volume_table_tool import RunTool, TOOL
 from volume_tool import watch  # (on the path through test_volume_table_tool)
 
@@ -153,20 +153,8 @@ class MountTableWakerTest(unittest.TestCase):
     self.assertEqual(now[0], 12.0)
 
 
-def WhyNoNamespace():
-  if not sys.platform.startswith('linux'):
-    return 'not a Linux machine'
-  if os.geteuid() != 0:
-    return 'a private mount namespace needs root here'
-  with open(os.devnull, 'w') as null:
-    if subprocess.call(['unshare', '-m', 'true'], stdout=null, stderr=null):
-      return 'unshare -m is refused here'
-    if subprocess.call(['sh', '-c', 'command -v nsenter'], stdout=null):
-      return 'nsenter is missing'
-  return None
-
-
-@unittest.skipIf(WhyNoNamespace(), WhyNoNamespace())
+@unittest.skipIf(WhyNoMountNamespace('nsenter'),
+                 WhyNoMountNamespace('nsenter'))
 class MountTableTest(unittest.TestCase):
   """The command in a mount namespace of its own, where the test mounts."""
 
