@@ -232,6 +232,8 @@ class LinuxMachine final : public Machine {
     if (!mountinfo_path_.empty()) {
       return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
     }
+    // A forked child reads its own table at its first call.
+    if (monitor_.Forked()) schedule_ = linux_mounts::RereadSchedule();
     // Where nothing changed, the monitor's question is all a call costs.
     // While a change waits for the reading budget, the monitor has nothing
     // to add and is not asked; it is asked before the table is read, so

@@ -46,12 +46,6 @@ struct VolumeInformationOutputs {
              WideStringView filesystem_text) const;
 };
 
-// GetVolumeInformationW takes a root path only with its trailing backslash;
-// without it, the call fails with kErrorInvalidName.
-inline bool IsRootPath(WideStringView root) {
-  return !root.empty() && root.back() == u'\\';
-}
-
 // GetVolumePathNamesForVolumeNameW's answer for a volume with these mount
 // points: each with its NUL, then one more NUL.  Writes the length that the
 // list needs to `returned_length` (the most a DWORD holds, for a list longer

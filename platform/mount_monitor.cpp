@@ -25,6 +25,10 @@ MountTableMonitor::~MountTableMonitor() {
   }
 }
 
+bool MountTableMonitor::Forked() const {
+  return fork_generation_ != fork_generation.load(std::memory_order_relaxed);
+}
+
 bool MountTableMonitor::Changed() {
   static std::once_flag at_fork;
   std::call_once(at_fork, [] { ::pthread_atfork(nullptr, nullptr, CountFork); });

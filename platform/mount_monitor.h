@@ -22,6 +22,9 @@ class MountTableMonitor {
   // answer, and whenever the monitor cannot be had (then the table is read
   // at every call, which is slow but right).  Callers serialize it.
   bool Changed();
+  // Whether this process is a child forked since the last question: its
+  // table is its own to read, whatever its parent's reading left.
+  bool Forked() const;
 
  private:
   libmnt_monitor* monitor_ = nullptr;

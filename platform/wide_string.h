@@ -62,6 +62,12 @@ inline WideStringView WithoutTrailingBackslash(WideStringView text) {
   return text;
 }
 
+// GetVolumeInformationW takes a root path only with its trailing backslash;
+// without it, the call fails with kErrorInvalidName.
+inline bool IsRootPath(WideStringView root) {
+  return !root.empty() && root.back() == u'\\';
+}
+
 // Copies text and its NUL into a caller's buffer of `size` characters;
 // false, writing nothing, when it does not fit.
 inline bool CopyWithNul(WideStringView text, WCHAR* buffer, DWORD size) {

@@ -280,7 +280,7 @@ VolumeInformation QueryVolumeInformation(BorrowedRef path) {
     Raise(PyExc_TypeError, "Expected unicode, got None");
   }
   platform::WideString root_path = WideFromUnicode(path, "path");
-  if (root_path.empty() || root_path.back() != '\\') root_path.push_back('\\');
+  if (!platform::IsRootPath(root_path)) root_path.push_back('\\');
   VolumeInformation information;
   if (!platform::GetVolumeInformationW(
           root_path.c_str(), information.label, kNameBufferLength,
