@@ -17,36 +17,24 @@ and counts as its time so far, marked "cut".  Prints one JSON object.
 """
 
 import argparse
-import ctypes
 import json
 import os
 import random
 import select
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True
 BENCH = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, BENCH)
 
+from real_refresh import Mount, TmpfsMounts, Unmount  # pylint: disable=g-import-not-at-top
 import timing  # pylint: disable=g-import-not-at-top
 
-MNT_DETACH = 2
 SETTLE_SECONDS = 0.5
 # (name, changes a second; 0: as fast as it can)
 CHURNS = (('churn_100', 100), ('churn_unthrottled', 0))
-
-_libc = ctypes.CDLL(None, use_errno=True)
-
-
-def Mount(target, source='bench'):
-  if _libc.mount(source, target, 'tmpfs', 0, 'size=64k') != 0:
-    error = ctypes.get_errno()
-    raise OSError(error, 'mount %s: %s' % (target, os.strerror(error)))
-
 
 def Churn(target):
   """The churning process.  Reads commands on its standard input: a rate,
@@ -61,7 +49,7 @@ def Churn(target):
     ready = False
     while True:
       Mount(target, 'churn')
-      _libc.umount2(target, MNT_DETACH)
+      Unmount(target)
       changes += 2
       now = timing.WallTime()
       if not ready and now - start >= SETTLE_SECONDS:
@@ -147,65 +135,60 @@ def main():
     Churn(args.churn)
     return
 
-  directory = tempfile.mkdtemp(prefix='volumes-bench-churn-')
-  mounted = []
-  churner = None
-  try:
-    for number in range(args.mounts):
-      target = os.path.join(directory, str(number))
-      os.mkdir(target)
-      Mount(target)
-      mounted.append(target)
+  with TmpfsMounts(args.mounts, 'volumes-bench-churn-') as directory:
     churn_target = os.path.join(directory, 'churn')
     os.mkdir(churn_target)
     churner = Churner(churn_target)
-    from windows import volumes  # pylint: disable=g-import-not-at-top
-    service = volumes.VolumeInfo.__wrapped__()
-    # Twice: the first pays for the pages that starting the churner left
-    # shared.
-    service.AllVolumeEntries(True)
-    table = len(service.AllVolumeEntries(True))
-    refresh = service.AllVolumeEntries
-    seconds = dict((name, []) for name in ['still'] + [n for n, _ in CHURNS])
-    rates = dict((name, []) for name, _ in CHURNS)
-    cut = dict((name, 0) for name, _ in CHURNS)
-    chooser = random.Random(18)
-    for _ in range(args.rounds):
-      cases = ['still'] + list(CHURNS)
-      chooser.shuffle(cases)
-      for case in cases:
-        if case == 'still':
-          # The first takes in the changes of the churn before it, if any;
-          # the pause is the one a churn's start makes before its refresh.
-          refresh(True)
-          timing.Sleep(SETTLE_SECONDS)
-          seconds['still'].append(TimeRefresh(refresh))
-          continue
-        name, rate = case
-        churner.Start(rate)
-        watchdog = Watchdog(churner, args.limit)
-        seconds[name].append(TimeRefresh(refresh))
-        watchdog.Disarm()
-        cut[name] += watchdog.cut
-        rates[name].append(churner.Stop())
-    result = {'mounts': args.mounts, 'volumes': table, 'limit_s': args.limit}
-    for name, values in seconds.items():
-      result[name] = {'refresh_s': timing.Summary(values)}
-      if name in rates:
-        result[name]['changes_per_s'] = timing.Summary(rates[name])
-        result[name]['cut'] = cut[name]
-        # Against the still refresh of the same round: the machine's speed
-        # drifts over a run, less over a round.
-        result[name]['vs_still'] = timing.Summary(
-            [churned / still for churned, still in zip(values,
-                                                       seconds['still'])])
-    sys.stdout.write(json.dumps(result) + '\n')
-  finally:
-    if churner:
+    try:
+      sys.stdout.write(json.dumps(TimeRounds(args, churner)) + '\n')
+    finally:
       churner.Close()
-    for target in reversed(mounted):
-      _libc.umount2(target, MNT_DETACH)
-    shutil.rmtree(directory, ignore_errors=True)
+      Unmount(churn_target)  # where the churn was cut short mounted
+
+
+def TimeRounds(args, churner):
+  """Every case's refreshes, in interleaved rounds."""
+  from windows import volumes  # pylint: disable=g-import-not-at-top
+  service = volumes.VolumeInfo.__wrapped__()
+  # Twice: the first pays for the pages that starting the churner left
+  # shared.
+  service.AllVolumeEntries(True)
+  table = len(service.AllVolumeEntries(True))
+  refresh = service.AllVolumeEntries
+  seconds = dict((name, []) for name in ['still'] + [n for n, _ in CHURNS])
+  rates = dict((name, []) for name, _ in CHURNS)
+  cut = dict((name, 0) for name, _ in CHURNS)
+  chooser = random.Random(18)
+  for _ in range(args.rounds):
+    cases = ['still'] + list(CHURNS)
+    chooser.shuffle(cases)
+    for case in cases:
+      if case == 'still':
+        # The first takes in the changes of the churn before it, if any;
+        # the pause is the one a churn's start makes before its refresh.
+        refresh(True)
+        timing.Sleep(SETTLE_SECONDS)
+        seconds['still'].append(TimeRefresh(refresh))
+        continue
+      name, rate = case
+      churner.Start(rate)
+      watchdog = Watchdog(churner, args.limit)
+      seconds[name].append(TimeRefresh(refresh))
+      watchdog.Disarm()
+      cut[name] += watchdog.cut
+      rates[name].append(churner.Stop())
+  result = {'mounts': args.mounts, 'volumes': table, 'limit_s': args.limit}
+  for name, values in seconds.items():
+    result[name] = {'refresh_s': timing.Summary(values)}
+    if name in rates:
+      result[name]['changes_per_s'] = timing.Summary(rates[name])
+      result[name]['cut'] = cut[name]
+      # Against the still refresh of the same round: the machine's speed
+      # drifts over a run, less over a round.
+      result[name]['vs_still'] = timing.Summary(
+          [churned / still for churned, still in zip(values,
+                                                     seconds['still'])])
+  return result
 
 
 if __name__ == '__main__':

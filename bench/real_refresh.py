@@ -14,6 +14,7 @@ runs one of these per count at once and asks them in interleaved rounds.
 """
 
 import argparse
+import contextlib
 import ctypes
 import json
 import os
@@ -34,14 +35,33 @@ SAMPLE_SECONDS = 0.05
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
-def Mount(target):
-  if _libc.mount('bench', target, 'tmpfs', 0, 'size=64k') != 0:
+def Mount(target, source='bench'):
+  if _libc.mount(source, target, 'tmpfs', 0, 'size=64k') != 0:
     error = ctypes.get_errno()
     raise OSError(error, 'mount %s: %s' % (target, os.strerror(error)))
 
 
 def Unmount(target):
   _libc.umount2(target, MNT_DETACH)
+
+
+@contextlib.contextmanager
+def TmpfsMounts(count, prefix):
+  """A new directory with `count` tmpfs filesystems mounted in it, named 0
+  to count - 1; all unmounted and the directory removed on the way out."""
+  directory = tempfile.mkdtemp(prefix=prefix)
+  mounted = []
+  try:
+    for number in range(count):
+      target = os.path.join(directory, str(number))
+      os.mkdir(target)
+      Mount(target)
+      mounted.append(target)
+    yield directory
+  finally:
+    for target in reversed(mounted):
+      Unmount(target)
+    shutil.rmtree(directory, ignore_errors=True)
 
 
 class Psutil(object):
@@ -98,15 +118,14 @@ def main():
   parser.add_argument('--mounts', type=int, required=True)
   args = parser.parse_args()
 
-  directory = tempfile.mkdtemp(prefix='volumes-bench-mounts-')
-  mounted = []
+  with TmpfsMounts(args.mounts, 'volumes-bench-mounts-'):
+    Serve(args)
+
+
+def Serve(args):
+  """Answers run.py's requests over the mounts made."""
   psutil = None
   try:
-    for number in range(args.mounts):
-      target = os.path.join(directory, str(number))
-      os.mkdir(target)
-      Mount(target)
-      mounted.append(target)
     module = Module()
     module_repeats = Repeats(module.Time(1))
     psutil = Psutil()
@@ -128,9 +147,6 @@ def main():
   finally:
     if psutil:
       psutil.Close()
-    for target in reversed(mounted):
-      Unmount(target)
-    shutil.rmtree(directory, ignore_errors=True)
 
 
 if __name__ == '__main__':

@@ -38,7 +38,8 @@ def OpenHandle(path):
     finally:
       kernel32.CloseHandle(handle)
   else:
-    descriptor = os.open(path, os.O_RDONLY)
+    # Without waiting: a FIFO would hold the open until a writer comes.
+    descriptor = os.open(path, os.O_RDONLY | getattr(os, 'O_NONBLOCK', 0))
     try:
       yield descriptor
     finally:
