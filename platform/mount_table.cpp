@@ -48,23 +48,25 @@ struct Mount {
 // The lines of the table whose targets are paths, with their visibility.
 std::vector<Mount> ReadMounts(libmnt_table* table) {
   std::vector<MountPlace> places;
-  std::vector<Mount> mounts;
+  std::vector<libmnt_fs*> lines;
   std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
   libmnt_fs* fs = nullptr;
   while (iter && mnt_table_next_fs(table, iter.get(), &fs) == 0) {
     const char* target = mnt_fs_get_target(fs);
-    const char* type = mnt_fs_get_fstype(fs);
     if (target == nullptr || target[0] != '/') continue;
     places.push_back({static_cast<std::uint64_t>(mnt_fs_get_id(fs)),
                       static_cast<std::uint64_t>(mnt_fs_get_parent_id(fs)),
                       target});
-    mounts.push_back({{}, fs, type != nullptr ? type : "",
-                      mnt_fs_get_devno(fs), false});
+    lines.push_back(fs);
   }
   const std::vector<bool> visible = VisibleMounts(places);
-  for (std::size_t i = 0; i < mounts.size(); ++i) {
-    mounts[i].place = std::move(places[i]);
-    mounts[i].visible = visible[i];
+  std::vector<Mount> mounts;
+  mounts.reserve(lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const char* type = mnt_fs_get_fstype(lines[i]);
+    mounts.push_back({std::move(places[i]), lines[i],
+                      type != nullptr ? type : "", mnt_fs_get_devno(lines[i]),
+                      visible[i]});
   }
   return mounts;
 }
