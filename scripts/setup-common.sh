@@ -66,11 +66,15 @@ ensure_python2() {
   fi
 }
 
-# Configures build/ with Ninja, whose no-op check costs milliseconds, only
-# when it is not configured yet, or not for Ninja, or for another Python.
-# Later changes to the CMake files are picked up by the build itself.
+# Configures build/ with Ninja, whose no-op check costs milliseconds, as a
+# Release build (-O3: GCC's warnings that follow values through inlined
+# code see the most there, and warnings are errors), only when it is not
+# configured yet, or not for Ninja, or for another Python, or as another
+# build type.  Later changes to the CMake
+# files are picked up by the build itself.
 configure() {
   cache=build/CMakeCache.txt
+  build_type=Release
   unset_python=""
   if [ ! -f "$cache" ]; then
     step "configuring build/ (cmake)"
@@ -80,11 +84,13 @@ configure() {
   elif ! grep -qxF "PYTHON2_ROOT:PATH=$PYTHON2_ROOT" "$cache"; then
     step "configuring build/ for the Python 2.7 at $PYTHON2_ROOT (cmake)"
     unset_python="-UPYTHON2_EXECUTABLE"
+  elif ! grep -qxF "CMAKE_BUILD_TYPE:STRING=$build_type" "$cache"; then
+    step "configuring build/ as a $build_type build (cmake)"
   else
     return 0
   fi
   quietly cmake -S . -B build -G Ninja -DPYTHON2_ROOT="$PYTHON2_ROOT" \
-    $unset_python
+    -DCMAKE_BUILD_TYPE="$build_type" $unset_python
 }
 
 # build WHAT [TARGET ...]: builds the targets (all without any) in build/.
