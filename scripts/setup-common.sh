@@ -70,8 +70,8 @@ ensure_python2() {
 # Release build (-O3: GCC's warnings that follow values through inlined
 # code see the most there, and warnings are errors), only when it is not
 # configured yet, or not for Ninja, or for another Python, or as another
-# build type.  Later changes to the CMake
-# files are picked up by the build itself.
+# build type.  Later changes to the CMake files are picked up by the build
+# itself.
 configure() {
   cache=build/CMakeCache.txt
   build_type=Release
