@@ -8,7 +8,6 @@
 #include "platform/kernel32.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -64,10 +63,10 @@ Result Guarded(const char* name, Result failure, Call&& call) noexcept {
     SetLastError(kErrorNotEnoughMemory);
     return failure;
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "volume platform: %s: internal error: %s\n", name,
-                 error.what());
+    SayOnStandardError("volume platform: %s: internal error: %s\n", name,
+                       error.what());
   } catch (...) {
-    std::fprintf(stderr, "volume platform: %s: internal error\n", name);
+    SayOnStandardError("volume platform: %s: internal error\n", name);
   }
   SetLastError(kErrorInternalError);
   return failure;

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -34,8 +33,8 @@ std::shared_ptr<const MachineDescription> SimulatedMachine::Load(
     const std::string& path) {
   const auto file = CurrentFile(path);
   if (!file->machine) {
-    std::fprintf(stderr, "volume simulation: %s: %s\n", path.c_str(),
-                 file->problem.c_str());
+    SayOnStandardError("volume simulation: %s: %s\n", path.c_str(),
+                       file->problem.c_str());
   }
   return file->machine;
 }
@@ -78,8 +77,8 @@ void SimulatedMachine::Journal(std::initializer_list<std::string> fields) {
   }
   line += '\n';
   if (!journal_.Append(path, line)) {
-    std::fprintf(stderr, "volume simulation: cannot write the journal %s: %s\n",
-                 path.c_str(), std::strerror(errno));
+    SayOnStandardError("volume simulation: cannot write the journal %s: %s\n",
+                       path.c_str(), std::strerror(errno));
   }
 }
 

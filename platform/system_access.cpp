@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/kernel32.h"
@@ -15,8 +18,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdlib>
 #endif
 
 namespace platform {
@@ -30,7 +31,35 @@ std::string CannotRead() {
   return std::string("cannot read the file: ") + std::strerror(errno);
 }
 
+void WriteStandardError(const char* line, std::size_t length);
+
 }  // namespace
+
+void SayOnStandardError(const char* format, ...) {
+  const int saved_errno = errno;
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::va_list again;
+  va_copy(again, arguments);
+  char line[1024];
+  const int length = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) {
+    WriteStandardError(line, static_cast<std::size_t>(length));
+  } else if (length >= 0) {
+    const std::size_t size = static_cast<std::size_t>(length) + 1;
+    if (char* whole = static_cast<char*>(std::malloc(size))) {
+      std::vsnprintf(whole, size, format, again);
+      WriteStandardError(whole, size - 1);
+      std::free(whole);
+    } else {
+      line[sizeof line - 2] = '\n';
+      WriteStandardError(line, sizeof line - 1);
+    }
+  }
+  va_end(again);
+  errno = saved_errno;
+}
 
 #ifdef _WIN32
 
@@ -59,6 +88,19 @@ std::string EnvironmentValue(const char* name) {
 }
 
 namespace {
+
+// Straight to the handle: the host's C runtime, not the module's, follows
+// where the host points standard error, and it changes this handle when it
+// does.  A process without standard error (a GUI host) has no handle.
+void WriteStandardError(const char* line, std::size_t length) {
+  const DWORD saved_error = ::GetLastError();
+  const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+    ::WriteFile(error, line, static_cast<DWORD>(length), &written, nullptr);
+  }
+  ::SetLastError(saved_error);
+}
 
 // Opened to be shared with every other user, renames and deletions
 // included; INVALID_HANDLE_VALUE with errno set on failure.
@@ -118,14 +160,22 @@ std::optional<FileIdentity> IdentityOfFile(const std::string& path) {
   return IdentityOf(status);
 }
 
+// Opened with backup semantics, so that a directory opens and is refused
+// for what it is; a pipe or a device (NUL, CON) is refused unread, as a
+// read of a pipe would wait for its writer.
 RegularFile ReadRegularFile(const std::string& path, std::size_t limit) {
   RegularFile result;
-  const HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+  const HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) {
     result.problem = CannotRead();
     return result;
   }
   const HandleCloser closer{file};
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    result.problem = "not a regular file";
+    return result;
+  }
   BY_HANDLE_FILE_INFORMATION status;
   if (!::GetFileInformationByHandle(file, &status)) {
     result.problem = "cannot read the file";
@@ -189,6 +239,16 @@ std::string EnvironmentValue(const char* name) {
 }
 
 namespace {
+
+void WriteStandardError(const char* line, std::size_t length) {
+  while (length > 0) {
+    const ssize_t count = ::write(STDERR_FILENO, line, length);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;
+    line += count;
+    length -= static_cast<std::size_t>(count);
+  }
+}
 
 FileIdentity IdentityOf(const struct stat& status) {
   FileIdentity identity;

@@ -1,11 +1,14 @@
 // What the platform layer asks of the operating system itself, behind one
 // function each on every platform: the environment, files named in UTF-8,
-// and the thread's last error (kernel32.h's GetLastError and SetLastError).
+// standard error, and the thread's last error (kernel32.h's GetLastError
+// and SetLastError).
 //
 // On Windows the C runtime's view is not the process's: the host's
-// interpreter changes the environment through a C runtime of its own, and
-// the C runtime opens files by ANSI code-page names.  These read the
-// process's environment and open files by their UTF-16 names there.
+// interpreter changes the environment and points standard error elsewhere
+// through a C runtime of its own, and the C runtime opens files by ANSI
+// code-page names.  These read the process's environment, write to the
+// process's standard-error handle and open files by their UTF-16 names
+// there.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +23,20 @@ namespace platform {
 // The variable's value; empty when it is unset or empty.  Leaves the
 // thread's last error as it was.
 std::string EnvironmentValue(const char* name);
+
+// Says one line on the process's standard error: printf's format and
+// arguments, the newline included, in one write, so that the lines of
+// concurrent callers never mix.  On Windows it goes to the standard-error
+// handle that the process has at this call, wherever the host's own C
+// runtime has pointed it.  It allocates nothing unless the line is longer
+// than 1 KiB (and then cuts it, its newline kept, when that allocation
+// fails), so that it can say why a call failed whatever failed; errno and
+// the thread's last error stay as they were.
+void SayOnStandardError(const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 
 // What tells one file from another, and a file from itself rewritten:
 // device and inode (on Windows the volume serial number and file index),

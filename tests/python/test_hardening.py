@@ -111,14 +111,35 @@ class HardeningTest(MachineFilesTestCase):
     output, errors = child.communicate()
     return child.returncode, output.strip(), errors
 
+  def SpecialFiles(self):
+    """Files that are no regular file, whose reading would wait or never
+    end: a FIFO or a named pipe without a writer, a device, a directory."""
+    if os.name != 'nt':
+      fifo = os.path.join(self.directory, 'fifo')
+      os.mkfifo(fifo)
+      return [fifo, '/dev/zero', self.directory]
+    import ctypes  # pylint: disable=g-import-not-at-top
+    kernel32 = ctypes.WinDLL('kernel32')
+    kernel32.CreateNamedPipeW.restype = ctypes.c_void_p
+    kernel32.CloseHandle.argtypes = (ctypes.c_void_p,)
+    pipe = u'\\\\.\\pipe\\volumes-hardening-%d' % os.getpid()
+    # An instance for each time the machine file is opened.
+    for _ in range(4):
+      handle = kernel32.CreateNamedPipeW(pipe, 3, 0, 255, 4096, 4096, 0, None)
+      self.assertNotIn(handle, (None, ctypes.c_void_p(-1).value))
+      self.addCleanup(kernel32.CloseHandle, handle)
+    return [str(pipe), 'NUL', self.directory]
+
   def testSpecialFilesNeverBlockOrExhaustMemory(self):
-    fifo = os.path.join(self.directory, 'fifo')
-    os.mkfifo(fifo)
-    for machine in [fifo, '/dev/zero', self.directory]:
+    for machine in self.SpecialFiles():
       status, output, errors = self.RunWithSwitch(machine)
       self.assertEqual((status, output), (0, str(CONFIGURATION_ERROR)))
       self.assertIn('%s: not a regular file' % machine, errors)
-    # A journal that nobody reads loses its lines; the call answers.
+
+  @unittest.skipIf(os.name == 'nt', 'Windows has no FIFO that a file opens')
+  def testAJournalThatNobodyReadsLosesItsLines(self):
+    fifo = os.path.join(self.directory, 'fifo')
+    os.mkfifo(fifo)
     status, output, _ = self.RunWithSwitch(
         self.WriteMachine({'volumes': [{'name': u'A'}]}), journal=fifo)
     self.assertEqual((status, output), (0, "[u'A']"))
