@@ -13,23 +13,14 @@ import gc
 import json
 import logging
 import os
-import ctypes
 import shutil
 import sys
 import tempfile
 
+from process_memory import AllocatedBytes
+from windows import volumes
+
 ROUNDS = 20000
-
-
-class _MallInfo2(ctypes.Structure):
-  _fields_ = [(name, ctypes.c_size_t) for name in (
-      'arena', 'ordblks', 'smblks', 'hblks', 'hblkhd', 'usmblks', 'fsmblks',
-      'uordblks', 'fordblks', 'keepcost')]
-
-_mallinfo2 = ctypes.CDLL(None).mallinfo2
-_mallinfo2.restype = _MallInfo2
-
-from windows import volumes  # pylint: disable=g-import-not-at-top
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
@@ -37,12 +28,6 @@ VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 class Handle(object):
   def __init__(self, handle):
     self.handle = handle
-
-
-def Allocated():
-  """Bytes in use from malloc: what a leak of any kind makes grow."""
-  info = _mallinfo2()
-  return info.uordblks + info.hblkhd
 
 
 def Swallow(function, *args, **kwargs):
@@ -111,11 +96,11 @@ def main():
     for _ in range(1000):
       scenario()
     gc.collect()
-    allocated, objects = Allocated(), len(gc.get_objects())
+    allocated, objects = AllocatedBytes(), len(gc.get_objects())
     for _ in range(rounds):
       scenario()
     gc.collect()
-    growth = Allocated() - allocated
+    growth = AllocatedBytes() - allocated
     object_growth = len(gc.get_objects()) - objects
     leaked = growth > 64 * 1024 or object_growth > 10
     grew = grew or leaked

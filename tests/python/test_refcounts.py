@@ -1,11 +1,10 @@
 """Every function and method, on its success path and on each error path,
 called many times: the reference counts of its arguments and of the shared
-objects it returns unchanged, and the collector's objects, malloc's bytes
-and the resident memory flat.
+objects it returns unchanged, and the collector's objects, the allocators'
+bytes, the resident memory and the open handles flat.
 
 VOLUMES_LONG_CHECKS=1 makes 100,000 calls of each path."""
 
-import ctypes
 import gc
 import os
 import sys
@@ -13,8 +12,12 @@ import unittest
 
 from hardening_support import (Handle, MachineFilesTestCase, Scaled, Stat,
                                VolumeName)
-from simulation import CapturedLogs
+from simulation import ROOT, CapturedLogs
 from windows import volumes
+
+sys.path.insert(0, os.path.join(ROOT, 'bench'))
+import process_memory  # pylint: disable=g-import-not-at-top
+from volume_tool import diagnostics  # pylint: disable=g-import-not-at-top
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
@@ -24,29 +27,6 @@ WARM_UP = 200
 # call, so that a leak of one small object per call shows.
 MALLOC_SLACK = 16 * 1024
 RESIDENT_SLACK = 1024 * 1024
-SANITIZED = 'libasan' in os.environ.get('LD_PRELOAD', '')
-
-
-class _MallInfo2(ctypes.Structure):
-  _fields_ = [(name, ctypes.c_size_t) for name in (
-      'arena', 'ordblks', 'smblks', 'hblks', 'hblkhd', 'usmblks', 'fsmblks',
-      'uordblks', 'fordblks', 'keepcost')]
-
-
-def MallocBytes():
-  """Bytes that glibc's malloc has handed out (pymalloc's arenas included);
-  None where another allocator serves malloc (the sanitizers')."""
-  if SANITIZED:
-    return None
-  mallinfo2 = ctypes.CDLL(None).mallinfo2
-  mallinfo2.restype = _MallInfo2
-  info = mallinfo2()
-  return info.uordblks + info.hblkhd
-
-
-def ResidentBytes():
-  with open('/proc/self/statm') as statm:
-    return int(statm.read().split()[1]) * os.sysconf('SC_PAGE_SIZE')
 
 
 def Snapshot(watched):
@@ -55,8 +35,9 @@ def Snapshot(watched):
   gc.collect()
   snapshot = {'objects': len(gc.get_objects()),
               'refcounts': map(sys.getrefcount, watched),
-              'malloc': MallocBytes() or 0,
-              'resident': ResidentBytes()}
+              'malloc': process_memory.AllocatedBytes() or 0,
+              'resident': process_memory.ResidentBytes() or 0,
+              'handles': process_memory.OpenHandles() or 0}
   return snapshot
 
 
@@ -148,15 +129,13 @@ class RefcountTest(MachineFilesTestCase):
 
   def testCountsAndMemoryStayFlat(self):
     grown = []
-    stderr = os.dup(2)
-    null = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(null, 2)  # the broken file's lines
-    try:
-      paths, calls = self.RunPaths(grown)
-    finally:
-      os.dup2(stderr, 2)
-      os.close(null)
-      os.close(stderr)
+    with open(os.devnull, 'w') as null:
+      # The broken file's lines.
+      restore = diagnostics.PointStandardError(null.fileno())
+      try:
+        paths, calls = self.RunPaths(grown)
+      finally:
+        restore()
     sys.stderr.write('%d paths, %d calls\n' % (paths, calls))
     self.assertEqual(grown, [])
 
@@ -181,12 +160,13 @@ class RefcountTest(MachineFilesTestCase):
         calls += CALLS + WARM_UP + 1
       after = Snapshot(watched)
       growth = dict((key, after[key] - before[key])
-                    for key in ('objects', 'malloc', 'resident'))
+                    for key in ('objects', 'malloc', 'resident', 'handles'))
       growth['refcounts'] = [a - b for a, b in zip(after['refcounts'],
                                                    before['refcounts'])]
       if (any(growth['refcounts']) or growth['objects'] > 0 or
-          growth['malloc'] > MALLOC_SLACK or
-          (not SANITIZED and growth['resident'] > RESIDENT_SLACK)):
+          growth['malloc'] > MALLOC_SLACK or growth['handles'] > 0 or
+          (not process_memory.SANITIZED and
+           growth['resident'] > RESIDENT_SLACK)):
         if name is not None:
           grown.append((name, growth))
     return len(self.Paths()) - 1, calls

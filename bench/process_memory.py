@@ -1,0 +1,124 @@
+"""What a process holds, read the same way on every system, for the checks
+that every path of the module leaves nothing behind (bench/leak_check.py,
+tests/python/test_refcounts.py).
+
+On Windows the interpreter and the module each have a C runtime of their
+own, each with its own heap: the bytes in use are summed over every heap of
+the process.
+"""
+
+import ctypes
+import os
+import sys
+
+WINDOWS = sys.platform == 'win32'
+# The sanitizers' allocator serves malloc in their build, unseen by glibc's.
+SANITIZED = 'libasan' in os.environ.get('LD_PRELOAD', '')
+
+
+def AllocatedBytes():
+  """Bytes that the C runtimes' allocators have handed out, pymalloc's
+  arenas included; None where they cannot be read."""
+  if WINDOWS:
+    return _HeapBytesInUse()
+  if SANITIZED or not sys.platform.startswith('linux'):
+    return None
+  info = _Glibc().mallinfo2()
+  return info.uordblks + info.hblkhd
+
+
+def ResidentBytes():
+  """The process's memory of its own: resident pages on Linux, committed
+  private bytes on Windows; None elsewhere."""
+  if WINDOWS:
+    counters = _ProcessMemoryCounters()
+    counters.cb = ctypes.sizeof(counters)
+    _Kernel32().K32GetProcessMemoryInfo(
+        _Kernel32().GetCurrentProcess(), ctypes.byref(counters), counters.cb)
+    return counters.PrivateUsage
+  if not sys.platform.startswith('linux'):
+    return None
+  with open('/proc/self/statm') as statm:
+    return int(statm.read().split()[1]) * os.sysconf('SC_PAGE_SIZE')
+
+
+def OpenHandles():
+  """Open handles (Windows) or file descriptors (Linux); None elsewhere."""
+  if WINDOWS:
+    count = ctypes.c_uint32()
+    _Kernel32().GetProcessHandleCount(_Kernel32().GetCurrentProcess(),
+                                      ctypes.byref(count))
+    return count.value
+  if not sys.platform.startswith('linux'):
+    return None
+  return len(os.listdir('/proc/self/fd'))
+
+
+class _MallInfo2(ctypes.Structure):
+  _fields_ = [(name, ctypes.c_size_t) for name in (
+      'arena', 'ordblks', 'smblks', 'hblks', 'hblkhd', 'usmblks', 'fsmblks',
+      'uordblks', 'fordblks', 'keepcost')]
+
+
+class _ProcessMemoryCounters(ctypes.Structure):
+  """PROCESS_MEMORY_COUNTERS_EX."""
+  _fields_ = [('cb', ctypes.c_uint32), ('PageFaultCount', ctypes.c_uint32)] + [
+      (name, ctypes.c_size_t) for name in (
+          'PeakWorkingSetSize', 'WorkingSetSize', 'QuotaPeakPagedPoolUsage',
+          'QuotaPagedPoolUsage', 'QuotaPeakNonPagedPoolUsage',
+          'QuotaNonPagedPoolUsage', 'PagefileUsage', 'PeakPagefileUsage',
+          'PrivateUsage')]
+
+
+class _HeapEntry(ctypes.Structure):
+  """PROCESS_HEAP_ENTRY; its union left unread."""
+  _fields_ = [('lpData', ctypes.c_void_p), ('cbData', ctypes.c_uint32),
+              ('cbOverhead', ctypes.c_ubyte), ('iRegionIndex', ctypes.c_ubyte),
+              ('wFlags', ctypes.c_uint16),
+              ('union', ctypes.c_byte * (16 + 2 * ctypes.sizeof(ctypes.c_void_p)))]
+
+_PROCESS_HEAP_ENTRY_BUSY = 0x0004
+_libraries = {}
+
+
+def _Glibc():
+  if 'glibc' not in _libraries:
+    glibc = ctypes.CDLL(None)
+    glibc.mallinfo2.restype = _MallInfo2
+    _libraries['glibc'] = glibc
+  return _libraries['glibc']
+
+
+def _Kernel32():
+  if 'kernel32' not in _libraries:
+    kernel32 = ctypes.WinDLL('kernel32')
+    kernel32.GetCurrentProcess.restype = ctypes.c_void_p
+    kernel32.K32GetProcessMemoryInfo.argtypes = (
+        ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32)
+    kernel32.GetProcessHandleCount.argtypes = (ctypes.c_void_p, ctypes.c_void_p)
+    kernel32.GetProcessHeaps.argtypes = (ctypes.c_uint32, ctypes.c_void_p)
+    for name in ('HeapLock', 'HeapUnlock'):
+      getattr(kernel32, name).argtypes = (ctypes.c_void_p,)
+    kernel32.HeapWalk.argtypes = (ctypes.c_void_p, ctypes.c_void_p)
+    _libraries['kernel32'] = kernel32
+  return _libraries['kernel32']
+
+
+def _HeapBytesInUse():
+  kernel32 = _Kernel32()
+  heaps = (ctypes.c_void_p * 64)()
+  count = kernel32.GetProcessHeaps(len(heaps), heaps)
+  if not 0 < count <= len(heaps):
+    return None
+  total = 0
+  entry = _HeapEntry()
+  for heap in heaps[:count]:
+    kernel32.HeapLock(heap)
+    try:
+      entry.lpData = None
+      while kernel32.HeapWalk(heap, ctypes.byref(entry)):
+        if entry.wFlags & _PROCESS_HEAP_ENTRY_BUSY:
+          total += entry.cbData
+    finally:
+      kernel32.HeapUnlock(heap)
+  return total
