@@ -86,6 +86,8 @@ environment:
                               simulated machine instead of this one
   VOLUMES_SIMULATION_JOURNAL  a file to which each simulated call is appended
   Relative paths, in PATH and in these, are taken from the current directory.
+  A PATH is a file of this machine: a simulated machine shows the volume
+  whose serial number is that of the volume that holds the file here.
 
 exit status:
   0  success; with --poll, a change was printed, or Ctrl-C ended it
@@ -288,7 +290,7 @@ def VolumesOfPaths(service, table, paths, complaints):
       complaints.append(u'%s: %s' % (text.Text(path), error.strerror))
       continue
     try:
-      status = file_volume.WithSerial(volumes, path, status)
+      status = file_volume.WithSerial(path, status)
     except OSError as error:  # WindowsError included
       complaints.append(u'%s: cannot read its volume serial number: %s' %
                         (text.Text(path), text.Text(str(error))))

@@ -69,7 +69,7 @@ def CheckFile(volumes, path, failures):
   status = os.stat(path)
   if status.st_dev == 0:
     Say(u'st_dev is 0: the serial number is read through a handle')
-  status = file_volume.WithSerial(volumes, path, status)
+  status = file_volume.WithSerial(path, status)
   root = Unicode(file_volume.VolumeRoot(path))
   label, serial, _, _, filesystem = volumes.GetVolumeInformation(root)
   Say(u'volume root %s: serial %d, label "%s", filesystem %s' % (

@@ -7,9 +7,8 @@ import shutil
 import tempfile
 import unittest
 
-from replace_file import ReplaceFile
 # The test doubles are the shared ones, offered here too.
-from simulation import Handle, Rebound, Stat  # pylint: disable=unused-import
+from simulation import Handle, Rebound, ReplaceFile, Stat  # pylint: disable=unused-import
 
 # VOLUMES_LONG_CHECKS=1 runs the long versions of the checks.
 LONG = os.environ.get('VOLUMES_LONG_CHECKS') == '1'

@@ -10,7 +10,30 @@ import sys
 import tempfile
 import unittest
 
-from replace_file import ReplaceFile
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The command's parts, which the suites use too.
+sys.path.insert(0, os.path.join(ROOT, 'tools'))
+from volume_tool import file_volume  # pylint: disable=g-import-not-at-top,unused-import
+from volume_tool.replace_file import ReplaceFile  # pylint: disable=g-import-not-at-top,unused-import
+
+
+def RealSerial(path):
+  """The serial number of the volume that really holds `path`, as a host's
+  stat result carries it: a simulated machine has that volume when it
+  lists this serial number."""
+  return file_volume.WithSerial(path, os.stat(path)).st_dev
+
+
+def WindowsErrorText(code):
+  """str() of the WindowsError of `code`, in the running system's words."""
+  if os.name == 'nt':
+    import ctypes  # pylint: disable=g-import-not-at-top
+    return '[Error %d] %s' % (code, ctypes.FormatError(code).rstrip('.\r\n '))
+  from windows import winwrap  # pylint: disable=g-import-not-at-top
+  try:
+    winwrap.RaiseWindowsError(code)
+  except WindowsError as error:
+    return str(error)
 
 
 def WhyNoMountNamespace(*commands):

@@ -51,8 +51,9 @@ class LimitsTest(MachineFilesTestCase):
                                    {'name': NameOf(units, pair_at)}]})
       self.assertWindowsError(206, volumes._ListVolumeNames)
 
-  @unittest.skipUnless(FILESYSTEM_ENCODING == 'utf-8', 'filesystem names are '
-                       '%s here, not UTF-8' % FILESYSTEM_ENCODING)
+  @unittest.skipUnless(FILESYSTEM_ENCODING in ('utf-8', 'mbcs'),
+                       'filesystem names are %s here, which cannot hold '
+                       'every name' % FILESYSTEM_ENCODING)
   def testLabelsAndFilesystemNamesAroundTheirBuffers(self):
     for units, pair_at in [(260, None), (260, 258), (259, 258)]:
       text = NameOf(units, pair_at)
@@ -60,8 +61,10 @@ class LimitsTest(MachineFilesTestCase):
                                     'label': text, 'filesystem': text,
                                     'handles': [1]}]})
       info = volumes.GetVolumeInformation(u'C:\\')
-      # The filesystem name is a byte string in the filesystem encoding.
-      self.assertEqual((info[0], info[4].decode('utf-8')), (text, text))
+      # The filesystem name is a byte string in the filesystem encoding
+      # (which, as mbcs, writes what the code page lacks as '?').
+      self.assertEqual((info[0], info[4]),
+                       (text, text.encode(FILESYSTEM_ENCODING)))
       self.assertEqual(volumes.GetVolumeInformationByHandle(1), info)
     for key in ('label', 'filesystem'):
       for text in (NameOf(261), NameOf(261, 259)):

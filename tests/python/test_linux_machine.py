@@ -116,7 +116,7 @@ class MachineChecks(object):
     self.assertEqual(caught.exception.winerror, 6)
 
 
-@unittest.skipUnless(ON_LINUX, 'the real machine is a Linux machine here')
+@unittest.skipUnless(ON_LINUX, 'the real machine is no Linux machine here')
 class RealMachineTest(MachineChecks, unittest.TestCase):
   pass
 

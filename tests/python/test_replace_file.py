@@ -1,11 +1,12 @@
-"""The test helper that replaces a machine file by renaming over it."""
+"""Replacing a machine file by renaming over it, as its writers must."""
 
 import os
 import shutil
 import tempfile
+import threading
 import unittest
 
-from replace_file import ReplaceFile
+from simulation import ReplaceFile
 
 
 class ReplaceFileTest(unittest.TestCase):
@@ -39,6 +40,19 @@ class ReplaceFileTest(unittest.TestCase):
   def testCreatesAMissingDestination(self):
     self.Write(self.new, 'new')
     ReplaceFile(self.new, self.old)
+    self.assertEqual(self.Read(self.old), 'new')
+
+  def testWaitsWhileTheDestinationIsOpen(self):
+    # Windows refuses the rename until the reader closes it.
+    self.Write(self.old, 'old')
+    self.Write(self.new, 'new')
+    reader = open(self.old, 'rb')
+    closing = threading.Timer(0.2, reader.close)
+    closing.start()
+    try:
+      ReplaceFile(self.new, self.old)
+    finally:
+      closing.join()
     self.assertEqual(self.Read(self.old), 'new')
 
   def testMissingSourceRaisesAndLeavesTheDestination(self):

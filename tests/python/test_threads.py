@@ -11,8 +11,8 @@ import sys
 import threading
 import unittest
 
-from hardening_support import (Handle, MachineFilesTestCase, Rebound, Scaled,
-                               Stat, VolumeName)
+from hardening_support import (Handle, MachineFilesTestCase, Rebound,
+                               ReplaceFile, Scaled, Stat, VolumeName)
 from simulation import CapturedLogs
 from windows import volumes
 
@@ -110,7 +110,7 @@ class ThreadsTest(MachineFilesTestCase):
     staging = '%s.%d' % (self.machine_file, threading.current_thread().ident)
     with open(staging, 'wb') as out:
       out.write(text)
-    os.rename(staging, self.machine_file)
+    ReplaceFile(staging, self.machine_file)
 
   def CheckTable(self, table, errors):
     keys = sorted(table)

@@ -3,18 +3,19 @@ a private mount namespace."""
 
 import json
 import os
-import select
+import Queue
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 from simulation import SimulatedMachineTestCase, Volume, WhyNoMountNamespace
 from test_volume_table_tool import RunTool, TOOL
-from volume_tool import watch  # (on the path through test_volume_table_tool)
+from volume_tool import watch
 
 WAIT = 10  # seconds: how long a test waits for what must come
 
@@ -25,29 +26,46 @@ def DefaultSignals():
 
 
 class Watching(object):
-  """The command running, its standard output read line by line."""
+  """The command running, its standard output read line by line, as text.
+
+  Each stream is read by a thread of its own: a pipe cannot be waited on
+  with a timeout on every system."""
 
   def __init__(self, args, prefix=()):
     self.process = subprocess.Popen(
         list(prefix) + [sys.executable, TOOL, '--poll'] + list(args),
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-        preexec_fn=DefaultSignals)
-    self.pending = ''
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+        preexec_fn=None if os.name == 'nt' else DefaultSignals)
+    self.lines = Queue.Queue()
+    self.errors = []
+    self.readers = [
+        threading.Thread(target=self._Read, args=(self.process.stdout,
+                                                  self.lines.put)),
+        threading.Thread(target=self._Read, args=(self.process.stderr,
+                                                  self.errors.append))]
+    for reader in self.readers:
+      reader.daemon = True
+      reader.start()
+    self.seen = []
+
+  @staticmethod
+  def _Read(stream, keep):
+    for line in iter(stream.readline, ''):
+      keep(line)
+    keep(None)
 
   def Line(self):
-    deadline = time.time() + WAIT
-    while '\n' not in self.pending:
-      ready = select.select([self.process.stdout], [], [],
-                            max(0, deadline - time.time()))[0]
-      chunk = os.read(self.process.stdout.fileno(), 4096) if ready else None
-      if not chunk:
-        self.Kill()
-        raise AssertionError('no line from the command (%s), after %r: %r' % (
-            'it ended' if ready else 'in time', self.pending,
-            self.process.communicate()))
-      self.pending += chunk
-    line, self.pending = self.pending.split('\n', 1)
-    return line
+    try:
+      line = self.lines.get(timeout=WAIT)
+    except Queue.Empty:
+      line = False
+    if not line:
+      self.Kill()
+      raise AssertionError('no line from the command (%s), after %r: %r' % (
+          'in time' if line is False else 'it ended', self.seen,
+          ''.join(self.errors[:-1])))
+    self.seen.append(line)
+    return line.rstrip('\n')
 
   def End(self, interrupt=True):
     """(status, the rest of standard output, standard error)."""
@@ -57,8 +75,13 @@ class Watching(object):
     while self.process.poll() is None and time.time() < deadline:
       time.sleep(0.01)
     self.Kill()  # one that does not end fails the test, not the run
-    out, err = self.process.communicate()
-    return self.process.returncode, self.pending + out, err
+    for reader in self.readers:
+      reader.join(WAIT)
+    rest = []
+    while not self.lines.empty():
+      rest.append(self.lines.get())
+    return (self.process.wait(), ''.join(rest[:-1]),
+            ''.join(self.errors[:-1]))
 
   def Kill(self):
     if self.process.poll() is None:
@@ -68,7 +91,9 @@ class Watching(object):
 class SimulatedMachineTest(SimulatedMachineTestCase):
 
   def Watch(self, *args):
-    watching = Watching(('--interval', '0.05') + args)
+    """The command watching, until 3 s pass without a change: a process
+    without a console of its own cannot be sent Ctrl-C on Windows."""
+    watching = Watching(('--interval', '0.05', '--timeout', '3000') + args)
     self.addCleanup(watching.Kill)
     return watching
 
@@ -91,7 +116,7 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
         'add serial:4  /c/\\x0a/c\\x202/', 'change serial:2 B2 /b/'])
     self.UseMachine([dict(b, label=u'B2'), c, unreadable])
     self.assertEqual(watching.Line(), 'remove serial:1 A /a/')
-    status, out, err = watching.End()
+    status, out, err = watching.End(interrupt=False)
     self.assertEqual((status, out), (0, ''))
     # The unreadable volume is said once, not at every look.
     self.assertEqual(err.count('Unable to fetch volume info'), 1, err)
@@ -124,7 +149,7 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
     self.UseMachine([Volume('a', [u'/a/'], serial=1),
                      Volume('b', [u'/b/'], serial=2)])
     self.assertEqual(watching.Line(), 'add serial:2')
-    status, out, err = watching.End()
+    status, out, err = watching.End(interrupt=False)
     self.assertEqual((status, out), (0, ''))
     self.assertEqual(err, 'volume_table: VOLUMES_SIMULATION=%s: volumes[0]'
                      '.serial: must be an integer from 0 to 4294967295\n'

@@ -9,21 +9,21 @@ import sys
 import tempfile
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
+from simulation import (ROOT, RealSerial, SimulatedMachineTestCase, Volume,
+                        WindowsErrorText)
+from volume_tool import file_volume  # pylint: disable=g-import-not-at-top
+from volume_tool import text  # pylint: disable=g-import-not-at-top
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOL = os.path.join(ROOT, 'tools', 'volume_table.py')
 WORKSTATION = os.path.join(ROOT, 'examples', 'workstation.json')
 
-sys.path.insert(0, os.path.join(ROOT, 'tools'))
-from volume_tool import text  # pylint: disable=g-import-not-at-top
-
 
 def RunTool(args, cwd=None, command=None, env=None):
-  """(status, stdout, stderr) of the command, with standard output a pipe."""
+  """(status, stdout, stderr) of the command, with standard output a pipe,
+  both read as text."""
   process = subprocess.Popen(
       (command or [sys.executable, TOOL]) + list(args), cwd=cwd, env=env,
-      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+      stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
   out, err = process.communicate()
   return process.returncode, out, err
 
@@ -136,18 +136,22 @@ class NamesTest(ToolTestCase):
         u'USB         vfat    /u/'])
 
   def testUndecodablePathWithJsonAndInTheTable(self):
-    odd = os.path.join(self.directory, 'bad\xffdir')
+    # A byte that is not UTF-8 shows as \xff; on Windows, where names in
+    # bytes are in the ANSI code page, as that code page's character.
+    name = 'bad\xffdir'
+    shown = name.decode('mbcs') if os.name == 'nt' else u'bad\\xffdir'
+    odd = os.path.join(self.directory, name)
     os.mkdir(odd)
-    self.UseMachine([Volume('t', [u'T:\\'], serial=os.stat(odd).st_dev,
+    self.UseMachine([Volume('t', [u'T:\\'], serial=RealSerial(odd),
                             label=u'Here')])
     status, out, err = self.Run('--json', odd)
     self.assertEqual((status, err), (0, ''))
     found = json.loads(out)['volumes']
+    shown = os.path.join(self.directory.decode('utf-8'), shown)
     self.assertEqual([(e['path'], e['label']) for e in found],
-                     [(self.directory.decode('utf-8') + u'/bad\\xffdir',
-                       u'Here')])
+                     [(shown, u'Here')])
     lines = self.Table('-o', 'PATH,LABEL', odd)
-    self.assertEqual(lines[1], self.directory + '/bad\\xffdir  Here')
+    self.assertEqual(lines[1], shown + u'  Here')
 
   def testTextHelpers(self):
     self.assertEqual([text.HumanSize(n) for n in (
@@ -165,14 +169,17 @@ class NamesTest(ToolTestCase):
 class PathsTest(ToolTestCase):
 
   def testPathsNameTheirVolume(self):
-    here = os.stat(TOOL).st_dev
+    here = RealSerial(TOOL)
+    missing = os.path.join(self.directory, 'no', 'such', 'path')
     self.UseMachine([Volume('t', [u'T:\\'], serial=here, label=u'Here')])
-    status, out, err = self.Run('--json', TOOL, '/no/such/path')
+    status, out, err = self.Run('--json', TOOL, missing)
     self.assertEqual(status, 1)
     self.assertEqual([(e['path'], e['label']) for e in
                       json.loads(out)['volumes']], [(TOOL, 'Here')])
-    self.assertEqual(err, 'volume_table: /no/such/path: No such file or '
-                     'directory\n')
+    with self.assertRaises(OSError) as stat_error:
+      os.stat(missing)
+    self.assertEqual(err, 'volume_table: %s: %s\n' % (
+        missing, stat_error.exception.strerror))
 
     self.UseMachine([Volume('t', [u'T:\\'], serial=here + 1)])
     status, out, err = self.Run(TOOL)
@@ -181,16 +188,19 @@ class PathsTest(ToolTestCase):
                      'the volume table\n' % (TOOL, here))
 
   def RelativeCaller(self):
-    """A directory on another device than the repository, or a skip."""
-    shm = '/dev/shm'
-    if not (os.path.isdir(shm) and os.access(shm, os.W_OK) and
-            os.stat(shm).st_dev != os.stat(ROOT).st_dev):
-      self.skipTest('no writable directory off the repository\'s device')
-    caller = tempfile.mkdtemp(prefix='volumes-caller-', dir=shm)
+    """A directory on another volume than the repository's, or a skip."""
+    candidates = ([tempfile.gettempdir()] if os.name == 'nt' else
+                  ['/dev/shm'])
+    candidates = [directory for directory in candidates
+                  if os.path.isdir(directory) and os.access(directory, os.W_OK)
+                  and RealSerial(directory) != RealSerial(ROOT)]
+    if not candidates:
+      self.skipTest('no writable directory off the repository\'s volume')
+    caller = tempfile.mkdtemp(prefix='volumes-caller-', dir=candidates[0])
     self.addCleanup(shutil.rmtree, caller)
     machine = {'volumes': [
-        Volume('r', [u'/repo/'], serial=os.stat(ROOT).st_dev, label=u'repo'),
-        Volume('c', [u'/caller/'], serial=os.stat(caller).st_dev,
+        Volume('r', [u'/repo/'], serial=RealSerial(ROOT), label=u'repo'),
+        Volume('c', [u'/caller/'], serial=RealSerial(caller),
                label=u'caller')]}
     with open(os.path.join(caller, 'machine.json'), 'w') as out:
       json.dump(machine, out)
@@ -202,6 +212,7 @@ class PathsTest(ToolTestCase):
     status, out, err = self.Run('-o', 'PATH,LABEL', '-n', '.', cwd=caller)
     self.assertEqual((status, out, err), (0, '.  caller\n', ''))
 
+  @unittest.skipIf(os.name == 'nt', 'run.sh is a POSIX shell script')
   def testRunShDoesNotLeaveTheCallersDirectory(self):
     caller = self.RelativeCaller()
     # run.sh beside a stand-in for the setup, so that the test never builds.
@@ -243,7 +254,8 @@ class UnusableMachineFileTest(ToolTestCase):
     status, _, err = self.Run()
     self.assertEqual(status, 2)
     self.assertEqual(err.count('\n'), 1)
-    self.assertIn('VOLUMES_SIMULATION=%s/none: ' % self.directory, err)
+    self.assertIn('VOLUMES_SIMULATION=%s: ' %
+                  os.path.join(self.directory, 'none'), err)
     self.assertNotIn('corrupt', err)
     os.environ['VOLUMES_SIMULATION'] = self.directory
     self.assertEqual(self.Run(), (2, '', (
@@ -253,19 +265,19 @@ class UnusableMachineFileTest(ToolTestCase):
   def testOtherListingFailuresKeepWindowsWords(self):
     self.UseMachine([Volume('a')], find_first_error=5)
     self.assertEqual(self.Run(), (2, '', 'volume_table: cannot list the '
-                                  'volumes: [Error 5] Access is denied\n'))
+                                  'volumes: %s\n' % WindowsErrorText(5)))
 
 
-@unittest.skipUnless(sys.platform.startswith('linux'), 'statvfs of Linux')
 class RealMachineSpaceTest(ToolTestCase):
 
   def testUsedAndAvailableBesideTheSize(self):
     os.environ.pop('VOLUMES_SIMULATION', None)
-    (root,) = self.Json('/')
-    self.assertEqual(root['mountpoint'], '/')
-    self.assertTrue(0 < root['used'] + root['avail'] <= root['size'])
-    self.assertEqual(root['use%'], -(-root['used'] * 100 //
-                                     (root['used'] + root['avail'])))
+    (volume,) = self.Json(ROOT)
+    self.assertEqual(volume['mountpoint'].rstrip('/\\'),
+                     file_volume.VolumeRoot(ROOT).rstrip('/\\'))
+    self.assertTrue(0 < volume['used'] + volume['avail'] <= volume['size'])
+    self.assertEqual(volume['use%'], -(-volume['used'] * 100 //
+                                       (volume['used'] + volume['avail'])))
 
 
 if __name__ == '__main__':

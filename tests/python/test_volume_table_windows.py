@@ -1,9 +1,11 @@
 """The command and the smoke test where os.stat leaves st_dev 0, as CPython
-2.7 does on Windows: the serial number is read through a handle of the path.
+2.7 does on Windows: the serial number is asked of the system through a
+handle of the path.
 
-The commands run under an os.stat whose st_dev is 0.  Their handles are file
-descriptors here, so a simulated volume that lists every small descriptor
-answers GetVolumeInformationByHandleW for whichever one they open.
+Elsewhere the commands run under an os.stat whose st_dev is 0.  The smoke
+test's IsFAT asks the module through a handle of its own: the simulated
+volumes list every small value that the handle can have here, a descriptor
+or a kernel32 handle.
 """
 
 import json
@@ -11,15 +13,15 @@ import os
 import sys
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
-from test_volume_table_tool import BuildTree, ROOT, RunTool, TOOL
-from windows import volumes
+from simulation import (ROOT, RealSerial, SimulatedMachineTestCase, Volume,
+                        file_volume)
+from test_volume_table_tool import BuildTree, RunTool, TOOL
 
-sys.path.insert(0, os.path.join(ROOT, 'tools'))
-from volume_tool import file_volume  # pylint: disable=g-import-not-at-top
+sys.path.insert(0, os.path.join(ROOT, 'bench'))
+import process_memory  # pylint: disable=g-import-not-at-top
 
 SMOKE_TEST = os.path.join(ROOT, 'tools', 'windows_smoke_test.py')
-DESCRIPTORS = list(range(3, 256))
+HANDLES = list(range(1, 4096))
 
 # Runs the script of argv[1] with its arguments, os.stat giving st_dev 0.
 NO_DEVICE = r'''
@@ -38,34 +40,33 @@ def RunWithoutDevice(script, *args):
 
 class SerialNumberThroughAHandleTest(SimulatedMachineTestCase):
 
-  def testPathNamesTheVolumeThatAnswersItsHandle(self):
-    self.UseMachine([Volume('a', [u'A:\\'], serial=5, label=u'Other'),
-                     Volume('b', [u'B:\\'], serial=77, label=u'Here',
-                            handles=DESCRIPTORS)])
+  def testPathNamesTheVolumeWithItsRealSerialNumber(self):
+    here = RealSerial(TOOL)
+    self.UseMachine([Volume('a', [u'A:\\'], serial=here + 1, label=u'Other'),
+                     Volume('b', [u'B:\\'], serial=here, label=u'Here')])
     status, out, err = RunWithoutDevice(TOOL, '--json', TOOL)
     self.assertEqual((status, err), (0, ''))
     (found,) = json.loads(out)['volumes']
-    self.assertEqual((found['label'], found['volume']), ('Here', 'serial:77'))
-    self.assertEqual(len(self.Journal('GetVolumeInformationByHandleW')), 1)
+    self.assertEqual((found['label'], found['volume']),
+                     ('Here', 'serial:%d' % here))
+    # Asked of the system, not of the machine that the module answers for.
+    self.assertEqual(self.Journal('GetVolumeInformationByHandleW'), [])
 
-    self.UseMachine([Volume('b', [u'B:\\'], serial=77)])
+    self.UseMachine([Volume('a', [u'A:\\'], serial=here + 1)])
     self.assertEqual(RunWithoutDevice(TOOL, TOOL), (
-        1, '', 'volume_table: %s: cannot read its volume serial number: '
-        '[Error 6] The handle is invalid\n' % TOOL))
+        1, '', 'volume_table: %s: its volume serial:%d is not in the volume '
+        'table\n' % (TOOL, here)))
 
   def testHandleClosedOnEveryWayOut(self):
     directory = os.stat_result(os.stat(self.directory)[:2] + (0,) +
                                os.stat(self.directory)[3:10])
-    for handles, outcome in (([], WindowsError), (DESCRIPTORS, None)):
-      self.UseMachine([Volume('b', [u'B:\\'], serial=77, handles=handles)])
-      if outcome:
-        self.assertRaises(outcome, file_volume.WithSerial, volumes,
-                          self.directory, directory)
-      else:
-        found = file_volume.WithSerial(volumes, self.directory, directory)
-        self.assertEqual((found.st_dev, found.st_ino), (77, directory.st_ino))
-      ((_, handle),) = self.Journal('GetVolumeInformationByHandleW')
-      self.assertRaises(OSError, os.fstat, int(handle))
+    handles = process_memory.OpenHandles()
+    found = file_volume.WithSerial(self.directory, directory)
+    self.assertEqual((found.st_dev, found.st_ino),
+                     (RealSerial(self.directory), directory.st_ino))
+    self.assertRaises(OSError, file_volume.WithSerial,
+                      os.path.join(self.directory, 'none'), directory)
+    self.assertEqual(process_memory.OpenHandles(), handles)
 
 
 class SmokeTest(SimulatedMachineTestCase):
@@ -87,19 +88,20 @@ class SmokeTest(SimulatedMachineTestCase):
     self.assertEqual(status, 0, out)
 
   def testFailsOnAMismatchOfASimulatedMachine(self):
-    def Machine(root_handles, other_handles):
-      return [Volume('r', [u'/'], serial=4321, filesystem='exFAT',
-                     handles=root_handles),
-              Volume('s', [u'/s/'], serial=99, handles=other_handles)]
-    self.UseMachine(Machine(DESCRIPTORS, []))
-    status, out, err = self.Run('/')
+    root = file_volume.VolumeRoot(ROOT)
+
+    def Machine(serial):
+      return [Volume('r', [root], serial=serial,
+                     filesystem='exFAT', handles=HANDLES)]
+    self.UseMachine(Machine(RealSerial(ROOT)))
+    status, out, err = self.Run(ROOT)
     self.assertEqual((status, err), (0, ''), out)
     self.assertIn('ok: IsFAT gives True for exFAT\n', out)
-    self.UseMachine(Machine([], DESCRIPTORS))
-    status, out, _ = self.Run('/')
+    self.UseMachine(Machine(4321))
+    status, out, _ = self.Run(ROOT)
     self.assertEqual(status, 1)
-    self.assertIn("FAIL: FindVolumeID gives serial:99; GetVolumeInformation's "
-                  "serial, serial:4321\n", out)
+    self.assertIn("FAIL: FindVolumeID gives serial:%d; GetVolumeInformation's "
+                  "serial, serial:4321\n" % RealSerial(ROOT), out)
     self.assertEqual(RunTool([], command=[sys.executable, SMOKE_TEST])[0], 2)
 
 if __name__ == '__main__':

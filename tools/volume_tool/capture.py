@@ -16,6 +16,7 @@ import sys
 import tempfile
 
 from volume_tool import disk_space
+from volume_tool import replace_file
 from volume_tool import text
 
 # GetDriveTypeW's codes of the table's device types.  The table has one type
@@ -58,7 +59,7 @@ def CaptureMachine(volumes, table, simulated):
       volume['serial'] = serial
       volume['max_component_length'] = max_component_length
       volume['flags'] = flags
-      volume['filesystem'] = _FilesystemName(filesystem)
+      volume['filesystem'] = text.Text(filesystem)
     if use_kernel32:
       _AskKernel32(name, volume, fail)
     else:
@@ -67,14 +68,6 @@ def CaptureMachine(volumes, table, simulated):
       volume['fail'] = fail
     machine_volumes.append(volume)
   return collections.OrderedDict([('volumes', machine_volumes)])
-
-
-def _FilesystemName(filesystem):
-  if isinstance(filesystem, unicode):
-    return filesystem
-  if sys.platform == 'win32':
-    return filesystem.decode('mbcs')
-  return text.Text(filesystem)
 
 
 def _AskKernel32(name, volume, fail):
@@ -131,9 +124,7 @@ def WriteMachineFile(path, data):
     umask = os.umask(0)
     os.umask(umask)
     os.chmod(staging, 0o666 & ~umask)
-    if sys.platform == 'win32' and os.path.exists(path):
-      os.remove(path)  # Windows renames over nothing
-    os.rename(staging, path)
+    replace_file.ReplaceFile(staging, path)
   except BaseException:
     if os.path.exists(staging):
       os.remove(staging)

@@ -18,10 +18,10 @@ class PlatformMessages(object):
   runs: a broken machine file makes it write one line per volume call, and
   the command says the problem once instead.
 
-  The platform writes to file descriptor 2 itself, so the descriptor, not
-  sys.stderr, is pointed at a temporary file for the duration.  Only the
-  simulated machine writes there: for the real one, `active` is False and
-  the block runs as it is.
+  The platform writes to the process's standard error itself, beneath
+  sys.stderr, so that is pointed at a temporary file for the duration.
+  Only the simulated machine writes there: for the real one, `active` is
+  False and the block runs as it is.
   """
 
   def __init__(self, active=True):
@@ -33,17 +33,15 @@ class PlatformMessages(object):
       return self
     import tempfile  # pylint: disable=g-import-not-at-top
     sys.stderr.flush()
-    self._saved = os.dup(2)
     self._file = tempfile.TemporaryFile()
-    os.dup2(self._file.fileno(), 2)
+    self._restore = PointStandardError(self._file.fileno())
     return self
 
   def __exit__(self, exception_type, unused_value, unused_traceback):
     if not self.active:
       return False
     sys.stderr.flush()
-    os.dup2(self._saved, 2)
-    os.close(self._saved)
+    self._restore()
     self._file.seek(0)
     for line in self._file.read().splitlines():
       if line not in self.lines:
@@ -58,7 +56,7 @@ class PlatformMessages(object):
     """Each kept line once, the platform's in the command's words; and
     whether the simulation file was found unusable."""
     machine_file = os.environ.get('VOLUMES_SIMULATION', '')
-    file_prefix = '%s%s: ' % (PLATFORM_PREFIX, machine_file)
+    file_prefix = '%s%s: ' % (PLATFORM_PREFIX, _PlatformName(machine_file))
     unusable = False
     lines = []
     for line in self.lines:
@@ -70,6 +68,42 @@ class PlatformMessages(object):
         line = '%s: %s' % (prefix, line[len(PLATFORM_PREFIX):])
       lines.append(line)
     return lines, unusable
+
+
+def PointStandardError(descriptor):
+  """Points the process's standard error at the open file `descriptor`;
+  returns the function that points it back.
+
+  On Windows the process's standard error is a handle of the system's, and
+  the interpreter's descriptor 2 belongs to the interpreter's C runtime,
+  which the module does not share: the handle itself is moved.
+  """
+  if os.name != 'nt':
+    saved = os.dup(2)
+    os.dup2(descriptor, 2)
+
+    def Restore():
+      os.dup2(saved, 2)
+      os.close(saved)
+    return Restore
+  import ctypes  # pylint: disable=g-import-not-at-top
+  import msvcrt  # pylint: disable=g-import-not-at-top
+  kernel32 = ctypes.WinDLL('kernel32')
+  kernel32.GetStdHandle.restype = ctypes.c_void_p
+  kernel32.GetStdHandle.argtypes = (ctypes.c_uint32,)
+  kernel32.SetStdHandle.argtypes = (ctypes.c_uint32, ctypes.c_void_p)
+  std_error_handle = 0xFFFFFFF4  # STD_ERROR_HANDLE, (DWORD)-12
+  saved = kernel32.GetStdHandle(std_error_handle)
+  kernel32.SetStdHandle(std_error_handle, msvcrt.get_osfhandle(descriptor))
+  return lambda: kernel32.SetStdHandle(std_error_handle, saved)
+
+
+def _PlatformName(name):
+  """A name as the platform layer writes it: UTF-8.  On Windows the
+  environment's names come to Python in the ANSI code page."""
+  if os.name == 'nt':
+    return name.decode('mbcs').encode('utf-8')
+  return name
 
 
 class QuietRepeats(logging.Filter):

@@ -3,10 +3,13 @@ the volume serial number.
 
 CPython 2.7's os.stat leaves st_dev 0 on Windows, where FindVolumeID and
 IsFAT read st_dev as the volume serial number.  Where it is 0 (no Linux
-filesystem has device number 0), the serial number is asked of the volume
-itself, through the module's GetVolumeInformationByHandle on a handle of the
-file: a CreateFileW handle on Windows, which opens directories too, and a
-file descriptor elsewhere.
+filesystem has device number 0), the serial number is asked of the system
+itself, as a host's own stat asks it: through GetVolumeInformationByHandleW
+on a CreateFileW handle of the file on Windows (which opens directories
+too), and fstat of a descriptor elsewhere.  It is the real volume's serial
+number whatever machine the module answers from: a PATH names the volume
+that really holds it, which a simulated machine has when it says so (a
+machine captured here does).
 """
 
 import contextlib
@@ -15,14 +18,14 @@ import os
 from volume_tool import disk_space
 
 
-def WithSerial(volumes, path, status):
+def WithSerial(path, status):
   """`status`, os.stat(path), with st_dev the serial number of the volume
-  that holds the path.  Raises OSError (WindowsError on Windows, or from the
-  module) when the path cannot be opened or its volume asked."""
+  that holds the path.  Raises OSError (WindowsError on Windows) when the
+  path cannot be opened or its volume asked."""
   if status.st_dev != 0:
     return status
   with OpenHandle(path) as handle:
-    serial_number = volumes.GetVolumeInformationByHandle(handle)[1]
+    serial_number = _SerialNumber(path, handle)
   values = list(status[:10])
   values[2] = serial_number  # st_dev
   return os.stat_result(values)
@@ -57,6 +60,18 @@ def VolumeRoot(path):
   return path
 
 
+def _SerialNumber(path, handle):
+  if os.name != 'nt':
+    return os.fstat(handle).st_dev
+  import ctypes  # pylint: disable=g-import-not-at-top
+  from ctypes import wintypes  # pylint: disable=g-import-not-at-top
+  serial_number = wintypes.DWORD()
+  if not _Kernel32().GetVolumeInformationByHandleW(
+      handle, None, 0, ctypes.byref(serial_number), None, None, None, 0):
+    raise _WindowsError(path)
+  return serial_number.value
+
+
 FILE_READ_ATTRIBUTES = 0x80
 FILE_SHARE_ALL = 0x1 | 0x2 | 0x4  # read, write and delete
 OPEN_EXISTING = 3
@@ -76,6 +91,10 @@ def _Kernel32():
   kernel32.CloseHandle.argtypes = (wintypes.HANDLE,)
   kernel32.GetVolumePathNameW.argtypes = (
       wintypes.LPCWSTR, wintypes.LPWSTR, wintypes.DWORD)
+  dword_pointer = ctypes.POINTER(wintypes.DWORD)
+  kernel32.GetVolumeInformationByHandleW.argtypes = (
+      wintypes.HANDLE, wintypes.LPWSTR, wintypes.DWORD, dword_pointer,
+      dword_pointer, dword_pointer, wintypes.LPWSTR, wintypes.DWORD)
   return kernel32
 
 

@@ -4,11 +4,16 @@ Names come from mount tables, labels and command lines, so they may hold
 control characters, bytes that are not UTF-8, or wide CJK characters.  They
 are shown as findmnt shows them: every unsafe character as the \\xNN escapes
 of its UTF-8 bytes, every byte that is not UTF-8 as \\xNN, so that each row
-stays one line and the columns line up by display width.
+stays one line and the columns line up by display width.  On Windows a name
+in bytes is in the ANSI code page, as the interpreter and the module encode
+names there ("mbcs"), and every such name decodes.
 """
 
 import codecs
+import sys
 import unicodedata
+
+_NAME_ENCODING = 'mbcs' if sys.platform == 'win32' else 'utf-8'
 
 # Categories that would break a row or reorder it on screen: controls
 # (newline, escape), line and paragraph separators, format characters
@@ -37,14 +42,15 @@ def StreamEncoding(stream):
 
 
 def Text(value):
-  """Any value as unicode: bytes read as UTF-8, bytes that are not as \\xNN."""
+  """Any value as unicode: bytes read as the system's names (UTF-8 but on
+  Windows), bytes that are not as \\xNN."""
   if value is None:
     return u''
   if isinstance(value, unicode):
     return value
   if not isinstance(value, str):
     value = str(value)
-  return value.decode('utf-8', 'volume_table.hex')
+  return value.decode(_NAME_ENCODING, 'volume_table.hex')
 
 
 def _Escaped(character):
