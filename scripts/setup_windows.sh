@@ -3,9 +3,11 @@
 # 32-bit Wine and GoogleTest's source, and the two Windows trees built.
 # Safe to run again.
 #   build-win32/  i686 Windows, the host's platform: volumes.pyd and
-#                 _winwrap.pyd; the test programs run under 32-bit Wine
+#                 _winwrap.pyd; the test programs run under 32-bit Wine, and
+#                 the Python suites in the Windows CPython 2.7 installation
+#                 that VOLUMES_WINDOWS_PYTHON_X86 names, if it names one
 #   build-win64/  x86_64 Windows: the same modules, the test programs under
-#                 wine64
+#                 wine64, the Python suites in VOLUMES_WINDOWS_PYTHON_X64
 . "$(dirname "$0")/setup-common.sh"
 
 WINDOWS_PACKAGES="
@@ -62,13 +64,21 @@ fi
 
 # The interpreter's headers are taken from PYTHON2_ROOT; no interpreter runs.
 ensure_python2
-for target in i686:build-win32 x86_64:build-win64; do
-  arch=${target%%:*}
-  tree=${target#*:}
+# build_tree ARCH TREE WINDOWS_PYTHON: configures and builds a tree; the
+# installation's path, relative to the checkout where it is not absolute.
+build_tree() {
+  windows_python=$3
+  case $windows_python in
+    "" | /*) ;;
+    *) windows_python="$PWD/$windows_python" ;;
+  esac
   generator=""
-  [ -f "$tree/CMakeCache.txt" ] || generator="-G Ninja"
-  step "building $tree/ for $arch Windows (cmake)"
-  quietly cmake -S . -B "$tree" $generator -DPYTHON2_ROOT="$PYTHON2_ROOT" \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch-w64-mingw32.cmake"
-  quietly cmake --build "$tree" -j "$(nproc)"
-done
+  [ -f "$2/CMakeCache.txt" ] || generator="-G Ninja"
+  step "building $2/ for $1 Windows (cmake)"
+  quietly cmake -S . -B "$2" $generator -DPYTHON2_ROOT="$PYTHON2_ROOT" \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$1-w64-mingw32.cmake" \
+    -DVOLUMES_WINDOWS_PYTHON="$windows_python"
+  quietly cmake --build "$2" -j "$(nproc)"
+}
+build_tree i686 build-win32 "${VOLUMES_WINDOWS_PYTHON_X86:-}"
+build_tree x86_64 build-win64 "${VOLUMES_WINDOWS_PYTHON_X64:-}"

@@ -7,6 +7,9 @@
 #   python27_layout   at build time, the interpreter's structures that the
 #                     module reads, as python27.dll lays them out
 #   install.volumes   the installed module: no debug sections, one export
+#   python.*, smoke.*, command.*
+#                     under a Windows CPython 2.7, where one is given
+#                     (windows_python.cmake)
 # The programs run under Wine, the tree's CMAKE_CROSSCOMPILING_EMULATOR
 # (cmake/wine-run.sh): 32-bit Wine for the i686 tree, wine64 for x86_64.
 
@@ -59,6 +62,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND EXISTS "/proc/sys/fs/binfmt_misc/qemu-i386")
   file(STRINGS "/proc/sys/fs/binfmt_misc/qemu-i386" binfmt LIMIT_COUNT 1)
   if(binfmt STREQUAL "enabled")
     set(windows_suites_disabled TRUE)
+    set(windows_suites_disabled_reason
+        "this kernel runs no 32-bit programs, and 32-bit Wine under qemu cannot take a fault")
     message(STATUS "32-bit Wine runs under qemu here: the GoogleTest programs' "
                    "tests are disabled")
   endif()
@@ -171,3 +176,5 @@ function(volumes_windows_loader target)
     set_tests_properties("load.volumes_${variant}" PROPERTIES TIMEOUT 900)
   endforeach()
 endfunction()
+
+include("${CMAKE_CURRENT_LIST_DIR}/windows_python.cmake")
