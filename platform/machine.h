@@ -16,16 +16,12 @@
 #include <optional>
 #include <vector>
 
-#include "platform/kernel32.h"
+#include "platform/last_error.h"
+#include "platform/win32_errors.h"
+#include "platform/win32_types.h"
 #include "platform/wide_string.h"
 
 namespace platform {
-
-// Sets the last error and returns the failure value of the BOOL calls.
-inline BOOL FailWith(DWORD error) {
-  SetLastError(error);
-  return kFalse;
-}
 
 // The outputs of GetVolumeInformationW and GetVolumeInformationByHandleW, as
 // the caller passed them.  A null buffer or pointer is an output that the

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/kernel32.h"
+#include "platform/win32_types.h"
 #include "platform/machine.h"
 #include "platform/wide_string.h"
 

@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/kernel32.h"
-
 #ifdef _WIN32
 #include <vector>
 
@@ -62,10 +60,6 @@ void SayOnStandardError(const char* format, ...) {
 }
 
 #ifdef _WIN32
-
-// Every machine shares the thread's own Win32 last error.
-DWORD GetLastError() { return ::GetLastError(); }
-void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 
 std::string EnvironmentValue(const char* name) {
   const DWORD saved_error = ::GetLastError();
@@ -225,13 +219,6 @@ bool AppendedFile::Append(const std::string& path, std::string_view line) {
 }
 
 #else
-
-namespace {
-thread_local DWORD last_error = kErrorSuccess;
-}  // namespace
-
-DWORD GetLastError() { return last_error; }
-void SetLastError(DWORD dwErrCode) { last_error = dwErrCode; }
 
 std::string EnvironmentValue(const char* name) {
   const char* value = std::getenv(name);

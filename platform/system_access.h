@@ -1,7 +1,7 @@
 // What the platform layer asks of the operating system itself, behind one
 // function each on every platform: the environment, files named in UTF-8,
-// standard error, and the thread's last error (kernel32.h's GetLastError
-// and SetLastError).
+// and standard error.  The thread's last error is the layer's bottom
+// (last_error.h).
 //
 // On Windows the C runtime's view is not the process's: the host's
 // interpreter changes the environment and points standard error elsewhere
