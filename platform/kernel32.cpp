@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 #include "platform/simulated_machine.h"
 #include "platform/system_access.h"
@@ -32,16 +33,11 @@ MachinePath CurrentMachinePath() {
   return EnvironmentValue("VOLUMES_SIMULATION");
 }
 
-// Never destroyed: a call may still come while statics are.
-simulation::SimulatedMachine& Simulated() {
-  static auto* const machine = new simulation::SimulatedMachine;
-  return *machine;
-}
-
 template <class Call>
 auto AnswerFrom(const MachinePath& path, Call&& call) {
   if (!path.empty()) {
-    simulation::SimulatedMachine::At machine(Simulated(), path);
+    simulation::SimulatedMachine::At machine(
+        ForTheProcess<simulation::SimulatedMachine>(), path);
     return call(static_cast<Machine&>(machine));
   }
   return call(NativeMachine());
@@ -135,11 +131,7 @@ class EnumerationTable {
   std::map<std::intptr_t, Enumeration> open_;
 };
 
-// Never destroyed: a handle may still be closed while statics are.
-EnumerationTable& Enumerations() {
-  static auto* const table = new EnumerationTable;
-  return *table;
-}
+EnumerationTable& Enumerations() { return ForTheProcess<EnumerationTable>(); }
 
 HANDLE FailFirst(DWORD error) {
   SetLastError(error);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/for_the_process.h"
 #include "platform/linux_errors.h"
 #include "platform/linux_machine.h"
 #include "platform/machine.h"
@@ -270,10 +271,7 @@ class LinuxMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static LinuxMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<LinuxMachine>(); }
 
 std::unique_ptr<Machine> MakeLinuxMachine(std::string mountinfo_path) {
   return std::make_unique<LinuxMachine>(std::move(mountinfo_path));

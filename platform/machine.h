@@ -96,7 +96,8 @@ class Machine {
 };
 
 // The machine this process runs on: kernel32 on Windows, the mount table on
-// Linux, and a machine without volume functions elsewhere.
+// Linux, and a machine without volume functions elsewhere.  It lives as long
+// as the process (for_the_process.h).
 Machine& NativeMachine();
 
 }  // namespace platform

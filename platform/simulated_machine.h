@@ -17,8 +17,8 @@
 
 namespace platform::simulation {
 
-// One object for the process, which owns the last description parsed and
-// the journal.  Each call names its machine file: At is the Machine that
+// One object for the process (for_the_process.h), which owns the last
+// description parsed and the journal.  Each call names its machine file: At is the Machine that
 // answers one call from the file at one path.
 class SimulatedMachine {
  public:

@@ -1,5 +1,6 @@
 // The native machine where this platform has no volume functions: every call
 // fails with kErrorNotSupported, so that only a simulated machine answers.
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 
 namespace platform {
@@ -37,9 +38,6 @@ class UnsupportedMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static UnsupportedMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<UnsupportedMachine>(); }
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 #include "platform/windows_api.h"
 
@@ -140,9 +141,6 @@ class WindowsMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static WindowsMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<WindowsMachine>(); }
 
 }  // namespace platform
