@@ -139,8 +139,8 @@ class LinuxMachine final : public Machine {
   explicit LinuxMachine(std::string mountinfo_path = std::string())
       : mountinfo_path_(std::move(mountinfo_path)) {}
 
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
-    return CurrentTable();
+  std::optional<VolumeListing> ListVolumes(DWORD) override {
+    return VolumeListing{CurrentTable()->ListedNames(), std::nullopt};
   }
 
   BOOL GetVolumeInformationW(const WCHAR* root,

@@ -8,12 +8,12 @@ namespace {
 
 class UnsupportedMachine final : public Machine {
  public:
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
+  std::optional<VolumeListing> ListVolumes(DWORD) override {
     SetLastError(kErrorNotSupported);
-    return nullptr;
+    return std::nullopt;
   }
-  BOOL ContinueEnumeration(HANDLE, DWORD) override { return Unsupported(); }
-  BOOL CloseEnumeration(HANDLE) override { return Unsupported(); }
+  BOOL AdmitFindNextVolume(HANDLE, DWORD) override { return Unsupported(); }
+  BOOL AdmitFindVolumeClose(HANDLE) override { return Unsupported(); }
   BOOL GetVolumeInformationW(const WCHAR*,
                              const VolumeInformationOutputs&) override {
     return Unsupported();
