@@ -1,6 +1,8 @@
 // What the platform layer asks of a POSIX system (system_access.h): the
 // environment, standard error and files, through the C library and the
 // system calls themselves.
+#include "platform/system_access.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/system_access.h"
 #include "platform/system_access_shared.h"
 
 namespace platform {

@@ -1,12 +1,13 @@
 // What the platform layer asks of Windows itself (system_access.h): the
 // process's environment, its standard-error handle, and files opened by
 // their UTF-16 names, none of them through the C runtime.
+#include "platform/system_access.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/system_access.h"
 #include "platform/system_access_shared.h"
 #include "platform/wide_string.h"
 #include "platform/windows_api.h"
