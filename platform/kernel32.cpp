@@ -1,5 +1,6 @@
 // Routes every kernel32 call to the machine that answers it at that moment,
-// and keeps the one table of open enumerations.
+// and keeps the one table of open enumerations: a machine hands out a plain
+// listing (machine.h), and the handle, the walk and the closing are here.
 //
 // This is the platform layer's boundary: whatever goes wrong inside a
 // machine, the call returns kernel32's failure value with a last error, and
@@ -16,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 #include "platform/simulated_machine.h"
 #include "platform/system_access.h"
@@ -32,16 +34,11 @@ MachinePath CurrentMachinePath() {
   return EnvironmentValue("VOLUMES_SIMULATION");
 }
 
-// Never destroyed: a call may still come while statics are.
-simulation::SimulatedMachine& Simulated() {
-  static auto* const machine = new simulation::SimulatedMachine;
-  return *machine;
-}
-
 template <class Call>
 auto AnswerFrom(const MachinePath& path, Call&& call) {
   if (!path.empty()) {
-    simulation::SimulatedMachine::At machine(Simulated(), path);
+    simulation::SimulatedMachine::At machine(
+        ForTheProcess<simulation::SimulatedMachine>(), path);
     return call(static_cast<Machine&>(machine));
   }
   return call(NativeMachine());
@@ -72,22 +69,19 @@ Result Guarded(const char* name, Result failure, Call&& call) noexcept {
   return failure;
 }
 
-// One open enumeration: the machine that opened it, which answers for it
-// until it is closed whatever the switch says meanwhile, the list that its
-// FindFirstVolumeW took, and how many names it has handed out.
+// One open enumeration: the machine that listed it, which answers for it
+// until it is closed whatever the switch says meanwhile, the listing that
+// its FindFirstVolumeW took, and how many names it has handed out.
 struct Enumeration {
   MachinePath owner;
-  std::shared_ptr<const VolumeList> volumes;
-  std::size_t handed_out = 1;  // the first name, by FindFirstVolumeW
+  VolumeListing listing;
+  std::uint64_t handed_out = 1;  // the first name, by FindFirstVolumeW
 
   BOOL Next(WCHAR* name, DWORD length) {
-    if (const auto error = volumes->FindNextError(handed_out)) {
-      return FailWith(*error);
-    }
-    if (handed_out >= volumes->VolumeCount()) {
-      return FailWith(kErrorNoMoreFiles);
-    }
-    if (!CopyWithNul(volumes->VolumeName(handed_out), name, length)) {
+    const auto& failure = listing.find_next_failure;
+    if (failure && handed_out >= failure->after) return FailWith(failure->code);
+    if (handed_out >= listing.names.size()) return FailWith(kErrorNoMoreFiles);
+    if (!CopyWithNul(listing.names[handed_out], name, length)) {
       return FailWith(kErrorFilenameExcedRange);
     }
     ++handed_out;
@@ -111,13 +105,21 @@ class EnumerationTable {
     return reinterpret_cast<HANDLE>(value);
   }
 
-  // Runs call(enumeration) under the table's lock, with null for a handle
+  // The machine that answers for the enumeration; nothing for a handle
   // that no open enumeration has.
-  template <class Call>
-  BOOL With(HANDLE find, Call&& call) {
+  std::optional<MachinePath> OwnerOf(HANDLE find) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = open_.find(reinterpret_cast<std::intptr_t>(find));
-    return call(found == open_.end() ? nullptr : &found->second);
+    if (found == open_.end()) return std::nullopt;
+    return found->second.owner;
+  }
+
+  // FindNextVolumeW's walk of the enumeration.
+  BOOL Next(HANDLE find, WCHAR* name, DWORD length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = open_.find(reinterpret_cast<std::intptr_t>(find));
+    if (found == open_.end()) return FailWith(kErrorInvalidHandle);
+    return found->second.Next(name, length);
   }
 
   // Takes the enumeration out of the table, its value free again.
@@ -135,11 +137,7 @@ class EnumerationTable {
   std::map<std::intptr_t, Enumeration> open_;
 };
 
-// Never destroyed: a handle may still be closed while statics are.
-EnumerationTable& Enumerations() {
-  static auto* const table = new EnumerationTable;
-  return *table;
-}
+EnumerationTable& Enumerations() { return ForTheProcess<EnumerationTable>(); }
 
 HANDLE FailFirst(DWORD error) {
   SetLastError(error);
@@ -151,32 +149,32 @@ HANDLE FailFirst(DWORD error) {
 HANDLE FindFirstVolumeW(WCHAR* lpszVolumeName, DWORD cchBufferLength) {
   return Guarded("FindFirstVolumeW", InvalidHandleValue(), [&] {
     MachinePath owner = CurrentMachinePath();
-    auto volumes = AnswerFrom(owner, [&](Machine& machine) {
-      return machine.OpenEnumeration(cchBufferLength);
-    });
-    if (!volumes) return InvalidHandleValue();
-    if (volumes->VolumeCount() == 0) return FailFirst(kErrorNoMoreFiles);
-    if (!CopyWithNul(volumes->VolumeName(0), lpszVolumeName, cchBufferLength)) {
+    std::optional<VolumeListing> listing =
+        AnswerFrom(owner, [&](Machine& machine) {
+          return machine.ListVolumes(cchBufferLength);
+        });
+    if (!listing) return InvalidHandleValue();
+    if (listing->names.empty()) return FailFirst(kErrorNoMoreFiles);
+    if (!CopyWithNul(listing->names.front(), lpszVolumeName, cchBufferLength)) {
       return FailFirst(kErrorFilenameExcedRange);
     }
-    return Enumerations().Add({std::move(owner), std::move(volumes)});
+    return Enumerations().Add({std::move(owner), std::move(*listing)});
   });
 }
 
 BOOL FindNextVolumeW(HANDLE hFindVolume, WCHAR* lpszVolumeName,
                      DWORD cchBufferLength) {
   return Guarded("FindNextVolumeW", kFalse, [&] {
-    return Enumerations().With(hFindVolume, [&](Enumeration* open) {
-      MachinePath current;
-      if (open == nullptr) current = CurrentMachinePath();
-      const MachinePath& owner = open != nullptr ? open->owner : current;
-      const BOOL admitted = AnswerFrom(owner, [&](Machine& machine) {
-        return machine.ContinueEnumeration(hFindVolume, cchBufferLength);
-      });
-      if (!admitted) return kFalse;
-      if (open == nullptr) return FailWith(kErrorInvalidHandle);
-      return open->Next(lpszVolumeName, cchBufferLength);
+    // The machine admits the call outside the table's lock: a simulated
+    // one reads its file to do so.
+    const std::optional<MachinePath> owner =
+        Enumerations().OwnerOf(hFindVolume);
+    const MachinePath answering = owner ? *owner : CurrentMachinePath();
+    const BOOL admitted = AnswerFrom(answering, [&](Machine& machine) {
+      return machine.AdmitFindNextVolume(hFindVolume, cchBufferLength);
     });
+    if (!admitted) return kFalse;
+    return Enumerations().Next(hFindVolume, lpszVolumeName, cchBufferLength);
   });
 }
 
@@ -187,7 +185,7 @@ BOOL FindVolumeClose(HANDLE hFindVolume) {
     const std::optional<Enumeration> closed = Enumerations().Remove(hFindVolume);
     const MachinePath owner = closed ? closed->owner : CurrentMachinePath();
     const BOOL admitted = AnswerFrom(owner, [&](Machine& machine) {
-      return machine.CloseEnumeration(hFindVolume);
+      return machine.AdmitFindVolumeClose(hFindVolume);
     });
     if (!admitted) return kFalse;
     return closed ? kTrue : FailWith(kErrorInvalidHandle);

@@ -3,7 +3,8 @@
 
 #include <cerrno>
 
-#include "platform/kernel32.h"
+#include "platform/win32_errors.h"
+#include "platform/win32_types.h"
 
 namespace platform {
 

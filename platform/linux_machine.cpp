@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/for_the_process.h"
 #include "platform/linux_errors.h"
 #include "platform/linux_machine.h"
 #include "platform/machine.h"
@@ -138,8 +139,8 @@ class LinuxMachine final : public Machine {
   explicit LinuxMachine(std::string mountinfo_path = std::string())
       : mountinfo_path_(std::move(mountinfo_path)) {}
 
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
-    return CurrentTable();
+  std::optional<VolumeListing> ListVolumes(DWORD) override {
+    return VolumeListing{CurrentTable()->ListedNames(), std::nullopt};
   }
 
   BOOL GetVolumeInformationW(const WCHAR* root,
@@ -270,10 +271,7 @@ class LinuxMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static LinuxMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<LinuxMachine>(); }
 
 std::unique_ptr<Machine> MakeLinuxMachine(std::string mountinfo_path) {
   return std::make_unique<LinuxMachine>(std::move(mountinfo_path));

@@ -5,27 +5,23 @@
 // all so that nothing it does afterwards (a journal write, say) can change it.
 //
 // Enumerations are the dispatcher's: a machine lists its volumes when
-// FindFirstVolumeW asks, and kernel32.cpp hands out the handle, walks the
-// list and closes it.  The machine is told of each FindNextVolumeW and
-// FindVolumeClose that it answers, and may refuse them.
+// FindFirstVolumeW asks, as a plain VolumeListing, and kernel32.cpp hands
+// out the handle, walks the listing and closes it.  The machine is told of
+// each FindNextVolumeW and FindVolumeClose that it answers, and may refuse
+// them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
-#include "platform/kernel32.h"
+#include "platform/last_error.h"
 #include "platform/wide_string.h"
+#include "platform/win32_errors.h"
+#include "platform/win32_types.h"
 
 namespace platform {
-
-// Sets the last error and returns the failure value of the BOOL calls.
-inline BOOL FailWith(DWORD error) {
-  SetLastError(error);
-  return kFalse;
-}
 
 // The outputs of GetVolumeInformationW and GetVolumeInformationByHandleW, as
 // the caller passed them.  A null buffer or pointer is an output that the
@@ -53,37 +49,37 @@ struct VolumeInformationOutputs {
 BOOL WritePathNames(const std::vector<WideString>& paths, WCHAR* buffer,
                     DWORD length, DWORD* returned_length);
 
-// The volume names that one enumeration walks, in order, as its
-// FindFirstVolumeW found them.
-class VolumeList {
- public:
-  virtual ~VolumeList() = default;
+// What a machine's FindFirstVolumeW found: the volume names that the
+// enumeration hands out, in order, and where FindNextVolumeW fails before
+// their end.
+struct VolumeListing {
+  // FindNextVolumeW fails with `code` once `after` names (the first one
+  // included) have been handed out.
+  struct Failure {
+    std::uint64_t after;
+    DWORD code;
+  };
 
-  virtual std::size_t VolumeCount() const = 0;
-  virtual const WideString& VolumeName(std::size_t index) const = 0;
-  // The error that FindNextVolumeW fails with once `handed_out` names (the
-  // first included) have been handed out, if any.
-  virtual std::optional<DWORD> FindNextError(std::uint64_t /*handed_out*/) const {
-    return std::nullopt;
-  }
+  std::vector<WideString> names;
+  std::optional<Failure> find_next_failure;
 };
 
 class Machine {
  public:
   virtual ~Machine() = default;
 
-  // FindFirstVolumeW, with the caller's buffer length: the volumes that the
-  // new enumeration walks; null, with the last error set, when the call
-  // fails before any list (an empty list fails with kErrorNoMoreFiles).
-  virtual std::shared_ptr<const VolumeList> OpenEnumeration(DWORD length) = 0;
-  // FindNextVolumeW and FindVolumeClose of `find`, which this machine opened
+  // FindFirstVolumeW, with the caller's buffer length: what the new
+  // enumeration walks; nothing, with the last error set, when the call
+  // fails before any listing (an empty one fails with kErrorNoMoreFiles).
+  virtual std::optional<VolumeListing> ListVolumes(DWORD length) = 0;
+  // FindNextVolumeW and FindVolumeClose of `find`, which this machine listed
   // or, when no open enumeration has that handle, the current machine
-  // answers: kFalse, with the last error set, refuses the call.  A refused
+  // admits: kFalse, with the last error set, refuses the call.  A refused
   // FindVolumeClose closes the enumeration all the same.
-  virtual BOOL ContinueEnumeration(HANDLE /*find*/, DWORD /*length*/) {
+  virtual BOOL AdmitFindNextVolume(HANDLE /*find*/, DWORD /*length*/) {
     return kTrue;
   }
-  virtual BOOL CloseEnumeration(HANDLE /*find*/) { return kTrue; }
+  virtual BOOL AdmitFindVolumeClose(HANDLE /*find*/) { return kTrue; }
 
   virtual BOOL GetVolumeInformationW(
       const WCHAR* root, const VolumeInformationOutputs& outputs) = 0;
@@ -100,7 +96,8 @@ class Machine {
 };
 
 // The machine this process runs on: kernel32 on Windows, the mount table on
-// Linux, and a machine without volume functions elsewhere.
+// Linux, and a machine without volume functions elsewhere.  It lives as long
+// as the process (for_the_process.h).
 Machine& NativeMachine();
 
 }  // namespace platform

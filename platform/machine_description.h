@@ -5,6 +5,7 @@
 // machines").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -12,9 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/kernel32.h"
-#include "platform/machine.h"
 #include "platform/wide_string.h"
+#include "platform/win32_types.h"
 
 namespace platform::simulation {
 
@@ -44,8 +44,9 @@ struct Volume {
   std::optional<DWORD> fail_capacity;
 };
 
-// What a machine file describes; an enumeration walks its volumes.
-struct MachineDescription final : VolumeList {
+// What a machine file describes; an enumeration walks its volumes, in this
+// order.
+struct MachineDescription {
   std::vector<Volume> volumes;
   std::optional<DWORD> find_first_error;
   std::optional<FindNextFailure> find_next_error;
@@ -56,17 +57,6 @@ struct MachineDescription final : VolumeList {
   // first volume that lists it.
   std::unordered_map<WideString, std::size_t> volume_by_name_or_path;
   std::unordered_map<std::int64_t, std::size_t> volume_by_handle;
-
-  std::size_t VolumeCount() const override { return volumes.size(); }
-  const WideString& VolumeName(std::size_t index) const override {
-    return volumes[index].name;
-  }
-  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const override {
-    if (find_next_error && handed_out >= find_next_error->after) {
-      return find_next_error->code;
-    }
-    return std::nullopt;
-  }
 };
 
 // Why a machine file cannot be used; what() names the key or position at

@@ -282,6 +282,13 @@ class TableBuilder {
   PublishedIdentities published_;
 };
 
+std::vector<WideString> MountTable::ListedNames() const {
+  std::vector<WideString> names;
+  names.reserve(listed_);
+  for (std::size_t i = 0; i < listed_; ++i) names.push_back(volumes_[i].name);
+  return names;
+}
+
 const LinuxVolume* MountTable::FindByName(WideStringView name) const {
   const auto found = by_name_.find(WideString(WithoutTrailingBackslash(name)));
   return found == by_name_.end() ? nullptr : &volumes_[found->second];

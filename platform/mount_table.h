@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -20,9 +21,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/kernel32.h"
-#include "platform/machine.h"
 #include "platform/wide_string.h"
+#include "platform/win32_types.h"
 
 namespace platform::linux_mounts {
 
@@ -36,15 +36,12 @@ struct LinuxVolume {
 };
 
 // An immutable snapshot of the volumes, indexed for the calls that look a
-// volume up by name, mount point, device number or mount ID.  An
-// enumeration walks the listed volumes: those with at least one visible
-// mount point, in mount-table order.
-class MountTable final : public VolumeList {
+// volume up by name, mount point, device number or mount ID.
+class MountTable {
  public:
-  std::size_t VolumeCount() const override { return listed_; }
-  const WideString& VolumeName(std::size_t index) const override {
-    return volumes_[index].name;
-  }
+  // The names of the listed volumes, those with at least one visible mount
+  // point, in mount-table order: what an enumeration walks.
+  std::vector<WideString> ListedNames() const;
 
   // A listed volume by its GUID path, with or without its trailing
   // backslash.

@@ -85,27 +85,35 @@ void SimulatedMachine::Journal(std::initializer_list<std::string> fields) {
 // ---------------------------------------------------------------------------
 // Answers
 
-std::shared_ptr<const VolumeList> SimulatedMachine::At::OpenEnumeration(
-    DWORD length) {
+std::optional<VolumeListing> SimulatedMachine::At::ListVolumes(DWORD length) {
   Journal({"FindFirstVolumeW", Number(length)});
-  auto machine = Load();
+  const auto machine = Load();
   if (!machine) {
     SetLastError(kErrorBadConfiguration);
-    return nullptr;
+    return std::nullopt;
   }
   if (machine->find_first_error) {
     SetLastError(*machine->find_first_error);
-    return nullptr;
+    return std::nullopt;
   }
-  return machine;
+  VolumeListing listing;
+  listing.names.reserve(machine->volumes.size());
+  for (const Volume& volume : machine->volumes) {
+    listing.names.push_back(volume.name);
+  }
+  if (const auto& failure = machine->find_next_error) {
+    listing.find_next_failure =
+        VolumeListing::Failure{failure->after, failure->code};
+  }
+  return listing;
 }
 
-BOOL SimulatedMachine::At::ContinueEnumeration(HANDLE find, DWORD length) {
+BOOL SimulatedMachine::At::AdmitFindNextVolume(HANDLE find, DWORD length) {
   Journal({"FindNextVolumeW", HandleText(find), Number(length)});
   return Load() ? kTrue : FailWith(kErrorBadConfiguration);
 }
 
-BOOL SimulatedMachine::At::CloseEnumeration(HANDLE find) {
+BOOL SimulatedMachine::At::AdmitFindVolumeClose(HANDLE find) {
   Journal({"FindVolumeClose", HandleText(find)});
   return Load() ? kTrue : FailWith(kErrorBadConfiguration);
 }

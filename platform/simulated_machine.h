@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/machine.h"
@@ -17,9 +18,9 @@
 
 namespace platform::simulation {
 
-// One object for the process, which owns the last description parsed and
-// the journal.  Each call names its machine file: At is the Machine that
-// answers one call from the file at one path.
+// One object for the process (for_the_process.h), which owns the last
+// description parsed and the journal.  Each call names its machine file: At
+// is the Machine that answers one call from the file at one path.
 class SimulatedMachine {
  public:
   class At;
@@ -50,9 +51,9 @@ class SimulatedMachine::At final : public Machine {
   At(SimulatedMachine& simulated, const std::string& path)
       : simulated_(simulated), path_(path) {}
 
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD length) override;
-  BOOL ContinueEnumeration(HANDLE find, DWORD length) override;
-  BOOL CloseEnumeration(HANDLE find) override;
+  std::optional<VolumeListing> ListVolumes(DWORD length) override;
+  BOOL AdmitFindNextVolume(HANDLE find, DWORD length) override;
+  BOOL AdmitFindVolumeClose(HANDLE find) override;
   BOOL GetVolumeInformationW(const WCHAR* root,
                              const VolumeInformationOutputs& outputs) override;
   BOOL GetVolumeInformationByHandleW(

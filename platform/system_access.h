@@ -1,7 +1,8 @@
 // What the platform layer asks of the operating system itself, behind one
 // function each on every platform: the environment, files named in UTF-8,
-// standard error, and the thread's last error (kernel32.h's GetLastError
-// and SetLastError).
+// and standard error.  Each system has its file (system_access_posix.cpp,
+// system_access_windows.cpp); what both share is system_access.cpp.  The
+// thread's last error is the layer's bottom (last_error.h).
 //
 // On Windows the C runtime's view is not the process's: the host's
 // interpreter changes the environment and points standard error elsewhere
@@ -13,7 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,12 +77,12 @@ RegularFile ReadRegularFile(const std::string& path, std::size_t limit);
 // A file appended to a line at a time, one write per line so that lines of
 // concurrent callers never mix, and never waited on: a file that cannot
 // take the line at once (a FIFO without a reader, or one whose pipe is
-// full) loses it.  Where the platform allows, the file is kept open between
+// full) loses it.  Where the system allows, the file is kept open between
 // lines and opened again when the path changes or its file is deleted or
 // replaced, so that lines always reach the file that the path names.
 class AppendedFile {
  public:
-  AppendedFile() = default;
+  AppendedFile();
   AppendedFile(const AppendedFile&) = delete;
   AppendedFile& operator=(const AppendedFile&) = delete;
   ~AppendedFile();
@@ -90,11 +91,9 @@ class AppendedFile {
   bool Append(const std::string& path, std::string_view line);
 
  private:
-  void Close();
-
-  std::mutex mutex_;
-  std::string path_;
-  int descriptor_ = -1;  // the file kept open, where it is
+  // What the system keeps between lines: each system's file says what.
+  struct Kept;
+  std::unique_ptr<Kept> kept_;
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The native machine where this platform has no volume functions: every call
 // fails with kErrorNotSupported, so that only a simulated machine answers.
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 
 namespace platform {
@@ -7,12 +8,12 @@ namespace {
 
 class UnsupportedMachine final : public Machine {
  public:
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
+  std::optional<VolumeListing> ListVolumes(DWORD) override {
     SetLastError(kErrorNotSupported);
-    return nullptr;
+    return std::nullopt;
   }
-  BOOL ContinueEnumeration(HANDLE, DWORD) override { return Unsupported(); }
-  BOOL CloseEnumeration(HANDLE) override { return Unsupported(); }
+  BOOL AdmitFindNextVolume(HANDLE, DWORD) override { return Unsupported(); }
+  BOOL AdmitFindVolumeClose(HANDLE) override { return Unsupported(); }
   BOOL GetVolumeInformationW(const WCHAR*,
                              const VolumeInformationOutputs&) override {
     return Unsupported();
@@ -37,9 +38,6 @@ class UnsupportedMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static UnsupportedMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<UnsupportedMachine>(); }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel32.h"
+#include "platform/win32_types.h"
 
 namespace platform {
 

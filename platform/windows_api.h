@@ -1,6 +1,7 @@
 // <windows.h>, for the files of the platform layer that call Windows
-// themselves, and the proof that kernel32.h's own types are windows.h's, so
-// that kernel32's arguments pass between the two unchanged.
+// themselves, and the proof that the layer's own types and codes
+// (win32_types.h, win32_errors.h) are windows.h's, so that kernel32's
+// arguments pass between the two unchanged.
 #pragma once
 
 #ifndef _WIN32
@@ -21,7 +22,8 @@
 
 #include <type_traits>
 
-#include "platform/kernel32.h"
+#include "platform/win32_errors.h"
+#include "platform/win32_types.h"
 
 static_assert(std::is_same_v<platform::BOOL, ::BOOL>);
 static_assert(std::is_same_v<platform::DWORD, ::DWORD>);

@@ -7,14 +7,14 @@
 // error is kept through the restoring.
 //
 // kernel32 takes a find handle for a pointer to its own state and reads
-// through it, so its handle never leaves OpenEnumeration: the list is read
-// whole there and the handle closed, and callers get the dispatcher's
-// handle values, whose walk never reaches kernel32.
-#include <memory>
+// through it, so its handle never leaves ListVolumes: the list is read whole
+// there and the handle closed, and callers get the dispatcher's handle
+// values, whose walk never reaches kernel32.
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "platform/for_the_process.h"
 #include "platform/machine.h"
 #include "platform/windows_api.h"
 
@@ -42,30 +42,22 @@ class NoErrorDialogs {
   BOOL changed_ = kFalse;
 };
 
-// The volume names that kernel32 listed, and the error that ended the
-// listing before its end, if one did.
-struct KernelVolumeList final : VolumeList {
-  std::vector<WideString> names;
-  std::optional<DWORD> error;
-
-  std::size_t VolumeCount() const override { return names.size(); }
-  const WideString& VolumeName(std::size_t index) const override {
-    return names[index];
-  }
-  std::optional<DWORD> FindNextError(std::uint64_t handed_out) const override {
-    if (error && handed_out >= names.size()) return error;
-    return std::nullopt;
-  }
-};
+// Whether kernel32's last answer repeats the one before it.  Some systems
+// hand out the last name again instead of ending, for ever: reading stops
+// at that answer, which the listing keeps as kernel32 gave it, and the
+// module ends its listing at a repeated name.
+bool RepeatsTheNameBefore(const std::vector<WideString>& names) {
+  return names.size() >= 2 && names.back() == names[names.size() - 2];
+}
 
 class WindowsMachine final : public Machine {
  public:
-  std::shared_ptr<const VolumeList> OpenEnumeration(DWORD) override {
-    auto volumes = std::make_shared<KernelVolumeList>();
+  std::optional<VolumeListing> ListVolumes(DWORD) override {
+    VolumeListing listing;
     WCHAR name[kMaxPath + 1];  // a volume GUID path is 49 characters
     NoErrorDialogs no_dialogs;
     const HANDLE find = ::FindFirstVolumeW(name, kMaxPath + 1);
-    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    if (find == INVALID_HANDLE_VALUE) return std::nullopt;
     const DWORD first_error = ::GetLastError();
     {
       struct FindCloser {
@@ -73,23 +65,20 @@ class WindowsMachine final : public Machine {
         ~FindCloser() { ::FindVolumeClose(find); }
       } closer{find};
       for (;;) {
-        volumes->names.emplace_back(name);
+        listing.names.emplace_back(name);
+        if (RepeatsTheNameBefore(listing.names)) break;
         if (!::FindNextVolumeW(find, name, kMaxPath + 1)) {
           const DWORD error = ::GetLastError();
-          if (error != ERROR_NO_MORE_FILES) volumes->error = error;
-          break;
-        }
-        // Some systems hand out the last name again instead of ending, for
-        // ever: the repeat is passed on once, for the caller to see, and
-        // ends the list.
-        if (volumes->names.back() == name) {
-          volumes->names.emplace_back(name);
+          if (error != ERROR_NO_MORE_FILES) {
+            listing.find_next_failure =
+                VolumeListing::Failure{listing.names.size(), error};
+          }
           break;
         }
       }
     }
     ::SetLastError(first_error);  // as FindFirstVolumeW left it
-    return volumes;
+    return listing;
   }
 
   BOOL GetVolumeInformationW(const WCHAR* root,
@@ -140,9 +129,6 @@ class WindowsMachine final : public Machine {
 
 }  // namespace
 
-Machine& NativeMachine() {
-  static WindowsMachine machine;
-  return machine;
-}
+Machine& NativeMachine() { return ForTheProcess<WindowsMachine>(); }
 
 }  // namespace platform

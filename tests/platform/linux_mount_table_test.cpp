@@ -74,12 +74,8 @@ class MountTableTest : public test_environment::TemporaryDirectoryTest {
 
   // The volumes that an enumeration walks.
   static std::vector<WideString> Names(platform::Machine& machine) {
-    std::vector<WideString> names;
-    const auto volumes = machine.OpenEnumeration(kMaxPath + 1);
-    for (std::size_t i = 0; volumes && i < volumes->VolumeCount(); ++i) {
-      names.push_back(volumes->VolumeName(i));
-    }
-    return names;
+    const auto listing = machine.ListVolumes(kMaxPath + 1);
+    return listing ? listing->names : std::vector<WideString>();
   }
 
   static std::vector<std::string> Paths(platform::Machine& machine, const WideString& name) {
