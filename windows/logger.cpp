@@ -6,9 +6,9 @@
 
 namespace volumes {
 
-void Log(PyObject* level, const char* format,
+void Log(const Name& level, const char* format,
          std::initializer_list<BorrowedRef> args) {
-  OwnedRef method = GetAttr(LookupGlobal(names().LOGGER), level);
+  OwnedRef method = GetAttr(LookupGlobal(names::LOGGER), level);
   OwnedRef arguments = OwnedRef::StealChecked(PyTuple_New(args.size() + 1));
   PyTuple_SET_ITEM(arguments.get(), 0, NewString(format).release());
   Py_ssize_t index = 1;

@@ -4,13 +4,10 @@ namespace volumes {
 
 ModuleState module_state;
 
-void InternNames() {
-  Names& interned = module_state.names;
-#define VOLUMES_INTERN_NAME(name)                       \
-  interned.name = PyString_InternFromString(#name);     \
-  if (interned.name == nullptr) throw PyError();
-  VOLUMES_NAMES(VOLUMES_INTERN_NAME)
-#undef VOLUMES_INTERN_NAME
-}
+namespace names {
+#define VOLUMES_DEFINE_NAME(name) Name name(#name);
+VOLUMES_NAMES(VOLUMES_DEFINE_NAME)
+#undef VOLUMES_DEFINE_NAME
+}  // namespace names
 
 }  // namespace volumes

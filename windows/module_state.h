@@ -1,15 +1,16 @@
 // What every subsystem shares, established at start-up: the module's
-// namespace and the interned names.  A subsystem's own state lives with it.
+// namespace and the names it uses.  A subsystem's own state lives with it.
 #pragma once
 
 #include <Python.h>
 
+#include "windows/names.h"
 #include "windows/refs.h"
 
 namespace volumes {
 
-// Strings the module uses as names, interned at start-up: names().LOGGER is
-// the interned "LOGGER".  The calling convention names parameters by them.
+// Names the module uses: names::LOGGER is "LOGGER".  The calling convention
+// names parameters by them.
 #define VOLUMES_NAMES(X) \
   X(DRIVE_TYPE_MAP) X(DeviceType) X(FindVolumeID) X(GetMonotonicTime) \
   X(GetVolumeEntryForVolumeID) X(LOGGER) X(Lock) X(Singleton) X(UNKNOWN) \
@@ -26,32 +27,22 @@ namespace volumes {
   X(guid_path) X(stat_result) X(serial_number) X(force_update) \
   X(volume_id) X(current_volume_ids)
 
-struct Names {
-#define VOLUMES_DECLARE_NAME(name) PyObject* name;
-  VOLUMES_NAMES(VOLUMES_DECLARE_NAME)
+namespace names {
+#define VOLUMES_DECLARE_NAME(name) extern Name name;
+VOLUMES_NAMES(VOLUMES_DECLARE_NAME)
 #undef VOLUMES_DECLARE_NAME
-};
-
-// One of the interned names, as a constant: &Names::path.
-using Name = PyObject* Names::*;
+}  // namespace names
 
 // It lives as long as the process: the interpreter never unloads an
 // extension module, and a start-up that runs again after a failed one
 // replaces it.
 struct ModuleState {
   ProcessRef globals;  // the module's namespace
-  // Each is kept by a reference of this module for the life of the
-  // process, so it stays interned and its pointer stays valid.
-  Names names = {};
 };
 
 // The one module state of the process (module_state.cpp).
 extern ModuleState module_state;
 
 inline ModuleState& State() { return module_state; }
-inline const Names& names() { return module_state.names; }
-
-// Start-up: makes every name of VOLUMES_NAMES.
-void InternNames();
 
 }  // namespace volumes

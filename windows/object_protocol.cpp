@@ -2,12 +2,12 @@
 
 namespace volumes {
 
-OwnedRef GetAttr(BorrowedRef object, PyObject* name) {
-  return OwnedRef::StealChecked(PyObject_GetAttr(object.get(), name));
+OwnedRef GetAttr(BorrowedRef object, const Name& name) {
+  return OwnedRef::StealChecked(PyObject_GetAttr(object.get(), name.get()));
 }
 
-void SetAttr(BorrowedRef object, PyObject* name, BorrowedRef value) {
-  Check(PyObject_SetAttr(object.get(), name, value.get()));
+void SetAttr(BorrowedRef object, const Name& name, BorrowedRef value) {
+  Check(PyObject_SetAttr(object.get(), name.get(), value.get()));
 }
 
 OwnedRef Tuple(std::initializer_list<BorrowedRef> items) {
@@ -27,7 +27,7 @@ OwnedRef Call(BorrowedRef callable, std::initializer_list<BorrowedRef> args,
       PyObject_Call(callable.get(), arguments.get(), kwargs.get()));
 }
 
-OwnedRef CallMethod(BorrowedRef object, PyObject* name,
+OwnedRef CallMethod(BorrowedRef object, const Name& name,
                     std::initializer_list<BorrowedRef> args) {
   return Call(GetAttr(object, name), args);
 }

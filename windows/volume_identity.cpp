@@ -48,14 +48,14 @@ const char kIsFATDoc[] =
     "  ";
 
 const Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
-                                {Plain(&Names::stat_result)}, FindVolumeIDBody,
+                                {Plain(names::stat_result)}, FindVolumeIDBody,
                                 kFindVolumeIDDoc};
 const Callable kVolumeIDFromSerialNumber = {
     "_VolumeIDFromSerialNumber", CallingStyle::kOneArgument,
-    {Plain(&Names::serial_number)}, VolumeIDFromSerialNumberBody, nullptr};
+    {Plain(names::serial_number)}, VolumeIDFromSerialNumberBody, nullptr};
 const Callable kIsFAT = {
     "IsFAT", CallingStyle::kNamedParameters,
-    {Plain(&Names::serial_number), Plain(&Names::handle)}, IsFATBody,
+    {Plain(names::serial_number), Plain(names::handle)}, IsFATBody,
     kIsFATDoc};
 
 PyMethodDef functions[] = {
@@ -163,9 +163,9 @@ class VolumeIDFunction {
  public:
   VolumeIDFunction() {
     const BorrowedRef bound =
-        volume_id_function_binding.Find(names()._VolumeIDFromSerialNumber);
+        volume_id_function_binding.Find(names::_VolumeIDFromSerialNumber);
     if (!bound || !IsBuiltinOf<kVolumeIDFromSerialNumber>(bound.get())) {
-      function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
+      function_ = LookupGlobal(names::_VolumeIDFromSerialNumber);
     }
   }
 
@@ -186,7 +186,7 @@ OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
     PyObject** const items = reinterpret_cast<PyStructSequence*>(object)->ob_item;
     return OwnedRef::NewReference(BorrowedRef(items[identity.st_dev_index]));
   }
-  return GetAttr(stat_result, names().st_dev);
+  return GetAttr(stat_result, names::st_dev);
 }
 
 OwnedRef FindVolumeID(BorrowedRef stat_result) {
@@ -199,7 +199,7 @@ OwnedRef FindVolumeID(BorrowedRef stat_result) {
 // has open.
 OwnedRef FilesystemOfHandle(BorrowedRef handle) {
   const std::int64_t handle_value =
-      ConvertNativeInteger(GetAttr(handle, names().handle));
+      ConvertNativeInteger(GetAttr(handle, names::handle));
   return QueryVolumeInformationByHandle(handle_value).FilesystemName();
 }
 
@@ -224,13 +224,13 @@ OwnedRef IsFATBody(const Arguments& arguments) {
   } catch (...) {
     SetErrorFromCurrentException();
     CaughtException caught;
-    if (!caught.Matches(LookupGlobal(names().WindowsError))) caught.Reraise();
+    if (!caught.Matches(LookupGlobal(names::WindowsError))) caught.Reraise();
     HandledException handled(caught);
-    Log(names().exception, "WindowsError", {});
+    Log(names::exception, "WindowsError", {});
     return NewBool(false);
   }
 
-  OwnedRef lowered = CallMethod(filesystem, names().lower);
+  OwnedRef lowered = CallMethod(filesystem, names::lower);
   const int member =
       Check(PySet_Contains(identity.fat_filesystems.get(), lowered.get()));
   OwnedRef is_fat = NewBool(member != 0);
@@ -290,11 +290,11 @@ OwnedRef VolumeIDOf(BorrowedRef serial_number) {
 OwnedRef CallFindVolumeID(BorrowedRef stat_result) {
   // While the namespace binds the module's own FindVolumeID, its answer is
   // made directly.
-  const BorrowedRef bound = find_volume_id_binding.Find(names().FindVolumeID);
+  const BorrowedRef bound = find_volume_id_binding.Find(names::FindVolumeID);
   if (bound && IsBuiltinOf<kFindVolumeID>(bound.get())) {
     return FindVolumeID(stat_result);
   }
-  return Call(LookupGlobal(names().FindVolumeID), {stat_result});
+  return Call(LookupGlobal(names::FindVolumeID), {stat_result});
 }
 
 void ForgetFatAnswers() { PyDict_Clear(identity.is_fat_cache.get()); }

@@ -55,22 +55,22 @@ const char kAllVolumeEntriesDoc[] =
 
 // In the order of the class's namespace.
 const Callable volume_info_methods[] = {
-    {"__init__", CallingStyle::kOneArgument, {Plain(&Names::self)}, InitBody,
+    {"__init__", CallingStyle::kOneArgument, {Plain(names::self)}, InitBody,
      nullptr},
     {"FindVolumeID", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::stat_result)}, FindVolumeIDBody,
+     {Plain(names::self), Plain(names::stat_result)}, FindVolumeIDBody,
      kFindVolumeIDDoc},
     {"AllVolumeEntries", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), DefaultsToFalse(&Names::force_update)},
+     {Plain(names::self), DefaultsToFalse(names::force_update)},
      AllVolumeEntriesBody, kAllVolumeEntriesDoc},
     {"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::volume_id)},
+     {Plain(names::self), Plain(names::volume_id)},
      GetVolumeEntryForVolumeIDBody, nullptr},
     {"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::st_dev)},
+     {Plain(names::self), Plain(names::st_dev)},
      GetVolumeEntryForDeviceNumberBody, nullptr},
     {"_PopulateVolumeTable", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::current_volume_ids)},
+     {Plain(names::self), Plain(names::current_volume_ids)},
      PopulateVolumeTableBody, nullptr},
 };
 
@@ -88,11 +88,11 @@ namespace {
 
 OwnedRef InitBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  SetAttr(self, names()._volume_ids, OwnedRef::StealChecked(PyDict_New()));
-  SetAttr(self, names()._volume_entries, OwnedRef::StealChecked(PyDict_New()));
+  SetAttr(self, names::_volume_ids, OwnedRef::StealChecked(PyDict_New()));
+  SetAttr(self, names::_volume_entries, OwnedRef::StealChecked(PyDict_New()));
   OwnedRef lock = Call(
-      GetAttr(LookupGlobal(names().platform_utils), names().Lock), {});
-  SetAttr(self, names()._lock, lock);
+      GetAttr(LookupGlobal(names::platform_utils), names::Lock), {});
+  SetAttr(self, names::_lock, lock);
   return NewNone();
 }
 
@@ -102,9 +102,9 @@ OwnedRef FindVolumeIDBody(const Arguments& arguments) {
 
 OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
   OwnedRef volume_entries =
-      GetAttr(arguments.objects[0], names()._volume_entries);
+      GetAttr(arguments.objects[0], names::_volume_entries);
   if (!PyDict_CheckExact(volume_entries.get())) {
-    return CallMethod(volume_entries, names().get, {arguments.objects[1]});
+    return CallMethod(volume_entries, names::get, {arguments.objects[1]});
   }
   const BorrowedRef entry = DictGet(volume_entries, arguments.objects[1]);
   return entry ? OwnedRef::NewReference(entry) : NewNone();
@@ -117,7 +117,7 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef st_dev = arguments.objects[1];
   OwnedRef find_volume_id = OwnedRef::StealNullable(
-      PyObject_GetAttr(self.get(), names()._FindVolumeIDForDeviceNumber));
+      PyObject_GetAttr(self.get(), names::_FindVolumeIDForDeviceNumber.get()));
   OwnedRef volume_id;
   if (find_volume_id) {
     volume_id = Call(find_volume_id, {st_dev});
@@ -126,7 +126,7 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
     PyErr_Clear();
     volume_id = VolumeIDOf(st_dev);
   }
-  return Call(GetAttr(self, names().GetVolumeEntryForVolumeID), {volume_id});
+  return Call(GetAttr(self, names::GetVolumeEntryForVolumeID), {volume_id});
 }
 
 // --- The refresh -------------------------------------------------------------
@@ -135,15 +135,15 @@ OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef force_update = arguments.objects[1];
   // An empty table is rebuilt without looking at force_update.
-  if (!IsTrue(GetAttr(self, names()._volume_entries)) || IsTrue(force_update)) {
-    OwnedRef populate = GetAttr(self, names()._PopulateVolumeTable);
-    Call(populate, {GetAttr(self, names()._volume_ids)});
+  if (!IsTrue(GetAttr(self, names::_volume_entries)) || IsTrue(force_update)) {
+    OwnedRef populate = GetAttr(self, names::_PopulateVolumeTable);
+    Call(populate, {GetAttr(self, names::_volume_ids)});
   }
-  OwnedRef volume_entries = GetAttr(self, names()._volume_entries);
+  OwnedRef volume_entries = GetAttr(self, names::_volume_entries);
   if (PyDict_CheckExact(volume_entries.get())) {
     return OwnedRef::StealChecked(PyDict_Copy(volume_entries.get()));
   }
-  return CallMethod(volume_entries, names().copy);
+  return CallMethod(volume_entries, names::copy);
 }
 
 // Runs one per-volume step.  An exception of the Exception family is logged
@@ -159,7 +159,7 @@ bool Protected(Step&& step, const char* message, BorrowedRef argument) {
     CaughtException caught;
     if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
     HandledException handled(caught);
-    Log(names().exception, message, {argument});
+    Log(names::exception, message, {argument});
     return false;
   }
 }
@@ -185,17 +185,17 @@ OwnedRef MountPointOf(BorrowedRef volume_name) {
     return OwnedRef();
   }
   if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
-    Log(names().debug, "Volume %s has no mount point. Skipping.",
+    Log(names::debug, "Volume %s has no mount point. Skipping.",
         {volume_name});
     return OwnedRef();
   }
   if (PyList_GET_SIZE(mount_points.get()) > 1) {
     // The sort is stable, so equal lengths keep the system's order.
     OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
-    Check(PyDict_SetItem(sort_options.get(), names().key,
-                         LookupBuiltin(names().len).get()));
-    Call(GetAttr(mount_points, names().sort), {}, sort_options);
-    Log(names().debug, "Got multiple mounts for %s: %s",
+    Check(PyDict_SetItem(sort_options.get(), names::key.get(),
+                         LookupBuiltin(names::len).get()));
+    Call(GetAttr(mount_points, names::sort), {}, sort_options);
+    Log(names::debug, "Got multiple mounts for %s: %s",
         {volume_name, mount_points});
   }
   return OwnedRef::NewReference(
@@ -230,10 +230,10 @@ OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
   OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
   OwnedRef drive_type_get =
-      GetAttr(LookupGlobal(names().DRIVE_TYPE_MAP), names().get);
+      GetAttr(LookupGlobal(names::DRIVE_TYPE_MAP), names::get);
   OwnedRef unknown = GetAttr(
-      GetAttr(LookupGlobal(names().volume_entry), names().DeviceType),
-      names().UNKNOWN);
+      GetAttr(LookupGlobal(names::volume_entry), names::DeviceType),
+      names::UNKNOWN);
   return Call(drive_type_get, {win_drive_type, unknown});
 }
 
@@ -243,7 +243,7 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
   const std::optional<unsigned long long> total_bytes =
       QueryTotalBytes(volume_name);
   if (!total_bytes) {
-    Log(names().debug, "Could not determine volume capacity for %r",
+    Log(names::debug, "Could not determine volume capacity for %r",
         {mount_point});
   }
   return total_bytes.value_or(0);
@@ -252,12 +252,12 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
 // The GUID text of a volume GUID path, as a byte string; None for another
 // name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef match = CallMethod(LookupGlobal(names().VOLUME_NAME_GUID_MATCHER),
-                              names().match, {volume_name});
+  OwnedRef match = CallMethod(LookupGlobal(names::VOLUME_NAME_GUID_MATCHER),
+                              names::match, {volume_name});
   if (match.get() == Py_None) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
-  return CallMethod(CallMethod(match, names().group, {group_number}),
-                    names().encode, {BorrowedRef(names().ascii)});
+  return CallMethod(CallMethod(match, names::group, {group_number}),
+                    names::encode, {BorrowedRef(names::ascii.get())});
 }
 
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
@@ -273,41 +273,41 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
       CapacityOf(volume_name, mount_point);
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
-      GetAttr(LookupGlobal(names().volume_entry), names().VolumeEntry);
+      GetAttr(LookupGlobal(names::volume_entry), names::VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
   OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
-  auto set_field = [&](PyObject* keyword, BorrowedRef value) {
-    Check(PyDict_SetItem(fields.get(), keyword, value.get()));
+  auto set_field = [&](const Name& keyword, BorrowedRef value) {
+    Check(PyDict_SetItem(fields.get(), keyword.get(), value.get()));
   };
-  set_field(names().volume, VolumeIDOf(facts.serial_number));
-  set_field(names().mountpoint, mount_point);
-  set_field(names().device_file, volume_name);
-  set_field(names().device_number, facts.serial_number);
-  set_field(names().uuid, volume_uuid);
-  set_field(names().model, None());
-  set_field(names().device_type, device_type);
-  set_field(names().label, facts.label);
-  set_field(names().filesystem, CallMethod(facts.filesystem, names().lower));
-  set_field(names().size, OwnedRef::StealChecked(
+  set_field(names::volume, VolumeIDOf(facts.serial_number));
+  set_field(names::mountpoint, mount_point);
+  set_field(names::device_file, volume_name);
+  set_field(names::device_number, facts.serial_number);
+  set_field(names::uuid, volume_uuid);
+  set_field(names::model, None());
+  set_field(names::device_type, device_type);
+  set_field(names::label, facts.label);
+  set_field(names::filesystem, CallMethod(facts.filesystem, names::lower));
+  set_field(names::size, OwnedRef::StealChecked(
                               PyLong_FromUnsignedLongLong(capacity_bytes)));
   OwnedRef entry = Call(volume_entry_class, {}, fields);
   Check(PyDict_SetItem(new_volume_entries.get(),
-                       GetAttr(entry, names().volume).get(), entry.get()));
+                       GetAttr(entry, names::volume).get(), entry.get()));
 }
 
 // The body of the with statement: the rebuild itself.
 OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
-  if (GetAttr(self, names()._volume_ids).get() != current_volume_ids.get()) {
+  if (GetAttr(self, names::_volume_ids).get() != current_volume_ids.get()) {
     // Another caller rebuilt the table since this one looked.
-    return GetAttr(self, names()._volume_ids);
+    return GetAttr(self, names::_volume_ids);
   }
-  Log(names().info, "Refreshing volume information table.", {});
+  Log(names::info, "Refreshing volume information table.", {});
   OwnedRef start_time =
-      Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
+      Call(GetAttr(LookupGlobal(names::utils), names::GetMonotonicTime), {});
   OwnedRef new_volume_ids = OwnedRef::StealChecked(PyDict_New());
   OwnedRef new_volume_entries = OwnedRef::StealChecked(PyDict_New());
 
-  OwnedRef volume_names = Call(LookupGlobal(names()._ListVolumeNames), {});
+  OwnedRef volume_names = Call(LookupGlobal(names::_ListVolumeNames), {});
   OwnedRef iterator = OwnedRef::StealChecked(PyObject_GetIter(volume_names.get()));
   while (OwnedRef volume_name =
              OwnedRef::StealNullable(PyIter_Next(iterator.get()))) {
@@ -316,22 +316,22 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   if (PyErr_Occurred()) throw PyError();
 
   // Readers see the old table or the new one, never a table being built.
-  SetAttr(self, names()._volume_ids, new_volume_ids);
-  SetAttr(self, names()._volume_entries, new_volume_entries);
+  SetAttr(self, names::_volume_ids, new_volume_ids);
+  SetAttr(self, names::_volume_entries, new_volume_entries);
 
-  Log(names().info, "Got new volume entries: %r", {new_volume_entries});
+  Log(names::info, "Got new volume entries: %r", {new_volume_entries});
   OwnedRef end_time =
-      Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
+      Call(GetAttr(LookupGlobal(names::utils), names::GetMonotonicTime), {});
   OwnedRef elapsed =
       OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
-  Log(names().info, "Volume information refresh complete in %gs.", {elapsed});
+  Log(names::info, "Volume information refresh complete in %gs.", {elapsed});
   ForgetFatAnswers();
   return new_volume_ids;
 }
 
 OwnedRef PopulateVolumeTableBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  return With(GetAttr(self, names()._lock), [&] {
+  return With(GetAttr(self, names::_lock), [&] {
     return RebuildVolumeTable(self, arguments.objects[1]);
   });
 }

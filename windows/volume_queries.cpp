@@ -91,15 +91,15 @@ const char kListVolumeNamesDoc[] =
 
 const Callable kGetVolumeInformationByHandle = {
     "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
-    {NativeInteger(&Names::handle)}, GetVolumeInformationByHandleBody,
+    {NativeInteger(names::handle)}, GetVolumeInformationByHandleBody,
     kGetVolumeInformationByHandleDoc};
 const Callable kGetVolumeInformation = {
     "GetVolumeInformation", CallingStyle::kOneArgument,
-    {Typed(&Names::path, TypeTest::kUnicode)}, GetVolumeInformationBody,
+    {Typed(names::path, TypeTest::kUnicode)}, GetVolumeInformationBody,
     kGetVolumeInformationDoc};
 const Callable kGetVolumePathNamesForVolumeName = {
     "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
-    {Typed(&Names::guid_path, TypeTest::kBasestring)}, GetVolumePathNamesBody,
+    {Typed(names::guid_path, TypeTest::kBasestring)}, GetVolumePathNamesBody,
     kGetVolumePathNamesForVolumeNameDoc};
 const Callable kListVolumeNames = {"_ListVolumeNames",
                                    CallingStyle::kNoArguments,
@@ -189,7 +189,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
     if (SameText(current_name,
                  BorrowedRef(PyList_GET_ITEM(volume_names.get(), count - 1)))) {
       // Some systems hand out the last name again instead of ending.
-      Log(names().error, "FindNextVolume improperly returned same value %s",
+      Log(names::error, "FindNextVolume improperly returned same value %s",
           {current_name});
       break;
     }
@@ -260,11 +260,11 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
     if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
-      Log(names().error, "Could not write path names into %s-byte buffer.",
+      Log(names::error, "Could not write path names into %s-byte buffer.",
           {ByteCount(buffer_length)});
       RaiseWindowsError(error);
     }
-    Log(names().debug, "%s isn't big enough, allocating %s bytes.",
+    Log(names::debug, "%s isn't big enough, allocating %s bytes.",
         {ByteCount(buffer_length), ByteCount(returned_length)});
     buffer_length = returned_length;
     path_names.Allocate(buffer_length);

@@ -63,28 +63,27 @@ PyMethodDef* ModuleMethodTable() {
 // performs them at module level: the built-in __import__ with the module's
 // namespace as globals and the implicit relative import (level -1).
 OwnedRef HostImport(const char* module, BorrowedRef fromlist) {
-  OwnedRef import_function = LookupBuiltin(names().__import__);
+  OwnedRef import_function = LookupBuiltin(names::__import__);
   OwnedRef name = NewString(module);
   OwnedRef level = OwnedRef::StealChecked(PyInt_FromLong(-1));
   const BorrowedRef globals = State().globals;
   return Call(import_function, {name, globals, globals, fromlist, level});
 }
 
-void ImportModule(PyObject* module) {
-  Bind(module, HostImport(PyString_AS_STRING(module), None()));
+void ImportModule(const Name& module) {
+  Bind(module.get(), HostImport(module.text(), None()));
 }
 
-void ImportFrom(const char* module, PyObject* name) {
-  OwnedRef package = HostImport(module, Tuple({BorrowedRef(name)}));
+void ImportFrom(const char* module, const Name& name) {
+  OwnedRef package = HostImport(module, Tuple({BorrowedRef(name.get())}));
   OwnedRef value =
-      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name));
+      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name.get()));
   if (!value) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
     PyErr_Clear();
-    Raise(PyExc_ImportError, "cannot import name %.230s",
-          PyString_AS_STRING(name));
+    Raise(PyExc_ImportError, "cannot import name %.230s", name.text());
   }
-  Bind(name, value);
+  Bind(name.get(), value);
 }
 
 void BuildDriveTypeMap() {
@@ -103,12 +102,12 @@ void BuildDriveTypeMap() {
   for (const char* member : kDeviceTypes) {
     OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
     OwnedRef device_type =
-        GetAttr(LookupGlobal(names().volume_entry), names().DeviceType);
+        GetAttr(LookupGlobal(names::volume_entry), names::DeviceType);
     OwnedRef value = OwnedRef::StealChecked(
         PyObject_GetAttrString(device_type.get(), member));
     Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
   }
-  Bind(names().DRIVE_TYPE_MAP, drive_type_map);
+  Bind(names::DRIVE_TYPE_MAP.get(), drive_type_map);
 }
 
 void CreateClass(const ClassDef& definition) {
@@ -126,7 +125,7 @@ void CreateClass(const ClassDef& definition) {
                                function.get()));
   }
   OwnedRef singleton =
-      GetAttr(LookupGlobal(names().service), names().Singleton);
+      GetAttr(LookupGlobal(names::service), names::Singleton);
   // The metaclass is that of the one base, object: type.
   OwnedRef bases =
       Tuple({BorrowedRef(reinterpret_cast<PyObject*>(&PyBaseObject_Type))});
@@ -137,23 +136,23 @@ void CreateClass(const ClassDef& definition) {
 }
 
 void ImportsAndConstants() {
-  ImportModule(names().logging);
-  ImportModule(names().re);
-  ImportFrom("common", names().utils);
-  ImportFrom("common", names().volume_entry);
-  ImportFrom("common.service", names().service);
-  ImportFrom("platforms", names().platform_utils);
+  ImportModule(names::logging);
+  ImportModule(names::re);
+  ImportFrom("common", names::utils);
+  ImportFrom("common", names::volume_entry);
+  ImportFrom("common.service", names::service);
+  ImportFrom("platforms", names::platform_utils);
 
-  Bind(names().LOGGER, Call(GetAttr(LookupGlobal(names().logging),
-                                    names().getLogger),
-                            {LookupGlobal(names().__name__)}));
+  Bind(names::LOGGER.get(), Call(GetAttr(LookupGlobal(names::logging),
+                                    names::getLogger),
+                            {LookupGlobal(names::__name__)}));
 
   BuildDriveTypeMap();
 
   // Every backslash here is one character of the pattern.
   OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  Bind(names().VOLUME_NAME_GUID_MATCHER,
-       Call(GetAttr(LookupGlobal(names().re), names().compile), {pattern}));
+  Bind(names::VOLUME_NAME_GUID_MATCHER.get(),
+       Call(GetAttr(LookupGlobal(names::re), names::compile), {pattern}));
 }
 
 void StartUp() {
@@ -166,7 +165,7 @@ void StartUp() {
   State().globals.Reset(
       OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
   module_name.Reset(OwnedRef::NewReference(
-      BorrowedRef(PyDict_GetItem(State().globals.get(), names().__name__))));
+      BorrowedRef(PyDict_GetItem(State().globals.get(), names::__name__.get()))));
 
   LocateRaiseWindowsError();
   ImportsAndConstants();

@@ -3,13 +3,12 @@
 namespace volumes {
 namespace detail {
 
-OwnedRef LookupSpecial(BorrowedRef object, const char* name,
-                       PyObject* interned) {
-  PyObject* cache = interned;
-  PyObject* method =
-      _PyObject_LookupSpecial(object.get(), const_cast<char*>(name), &cache);
+OwnedRef LookupSpecial(BorrowedRef object, const Name& name) {
+  PyObject* cache = name.get();
+  PyObject* method = _PyObject_LookupSpecial(
+      object.get(), const_cast<char*>(name.text()), &cache);
   if (method == nullptr && !PyErr_Occurred()) {
-    PyErr_SetObject(PyExc_AttributeError, interned);
+    PyErr_SetObject(PyExc_AttributeError, name.get());
   }
   return OwnedRef::StealChecked(method);
 }

@@ -21,14 +21,13 @@ OwnedRef With(BorrowedRef manager, Body&& body);
 // --- Implementation of the template ------------------------------------------
 
 namespace detail {
-OwnedRef LookupSpecial(BorrowedRef object, const char* name, PyObject* interned);
+OwnedRef LookupSpecial(BorrowedRef object, const Name& name);
 }  // namespace detail
 
 template <class Body>
 OwnedRef With(BorrowedRef manager, Body&& body) {
-  OwnedRef exit = detail::LookupSpecial(manager, "__exit__", names().__exit__);
-  OwnedRef enter =
-      detail::LookupSpecial(manager, "__enter__", names().__enter__);
+  OwnedRef exit = detail::LookupSpecial(manager, names::__exit__);
+  OwnedRef enter = detail::LookupSpecial(manager, names::__enter__);
   Call(enter, {});
   OwnedRef result;
   try {
