@@ -1,5 +1,7 @@
-// What every subsystem shares, established at start-up: the module's
-// namespace and the names it uses.  A subsystem's own state lives with it.
+// What the subsystems share, established at start-up: the module's
+// namespace, and the names of the globals that start-up binds there for
+// them.  Everything else that a subsystem uses, its names included, lives
+// with it.
 #pragma once
 
 #include <Python.h>
@@ -8,30 +10,6 @@
 #include "windows/refs.h"
 
 namespace volumes {
-
-// Names the module uses: names::LOGGER is "LOGGER".  The calling convention
-// names parameters by them.
-#define VOLUMES_NAMES(X) \
-  X(DRIVE_TYPE_MAP) X(DeviceType) X(FindVolumeID) X(GetMonotonicTime) \
-  X(GetVolumeEntryForVolumeID) X(LOGGER) X(Lock) X(Singleton) X(UNKNOWN) \
-  X(VOLUME_NAME_GUID_MATCHER) X(VolumeEntry) X(WindowsError) \
-  X(_FindVolumeIDForDeviceNumber) X(_ListVolumeNames) \
-  X(_PopulateVolumeTable) X(_VolumeIDFromSerialNumber) X(__enter__) \
-  X(__exit__) X(__import__) X(__name__) X(_lock) X(_volume_entries) \
-  X(_volume_ids) X(compile) X(copy) X(debug) X(encode) X(error) \
-  X(exception) X(get) X(getLogger) X(group) X(handle) X(info) X(key) \
-  X(len) X(logging) X(lower) X(match) X(platform_utils) X(re) X(service) \
-  X(sort) X(st_dev) X(utils) X(volume) X(volume_entry) X(ascii) \
-  X(mountpoint) X(device_file) X(device_number) X(uuid) X(model) \
-  X(device_type) X(label) X(filesystem) X(size) X(self) X(path) \
-  X(guid_path) X(stat_result) X(serial_number) X(force_update) \
-  X(volume_id) X(current_volume_ids)
-
-namespace names {
-#define VOLUMES_DECLARE_NAME(name) extern Name name;
-VOLUMES_NAMES(VOLUMES_DECLARE_NAME)
-#undef VOLUMES_DECLARE_NAME
-}  // namespace names
 
 // It lives as long as the process: the interpreter never unloads an
 // extension module, and a start-up that runs again after a failed one
@@ -44,5 +22,18 @@ struct ModuleState {
 extern ModuleState module_state;
 
 inline ModuleState& State() { return module_state; }
+
+// The module's globals that start-up binds and the module's code looks up
+// at each use, so that a host's rebinding takes effect at the next one.
+namespace global {
+extern Name LOGGER;
+extern Name DRIVE_TYPE_MAP;
+extern Name VOLUME_NAME_GUID_MATCHER;
+// The host's sibling modules common.volume_entry, common.utils and
+// platforms.platform_utils.
+extern Name volume_entry;
+extern Name utils;
+extern Name platform_utils;
+}  // namespace global
 
 }  // namespace volumes

@@ -3,6 +3,10 @@
 // declared beside the code that uses it, a callable's parameters with the
 // callable; start-up interns every one before anything is called, so that
 // no call interns or makes a string to look a name up.
+//
+// The C++ identifier is the Python name, but for a leading underscore,
+// which it drops, and a double underscore, which C++ reserves: "__enter__"
+// is declared as dunder_enter, "_PopulateVolumeTable" as PopulateVolumeTable.
 #pragma once
 
 #include <Python.h>

@@ -2,10 +2,10 @@
 //
 // Rules of use:
 //  - Every PyObject* that module code keeps is held by an OwnedRef (a
-//    reference this code must release), by a ProcessRef (one kept for the
-//    life of the process) or among the interned names (module_state.h), or
-//    passed as a BorrowedRef (one that somebody else keeps alive for the
-//    duration of the call).  A raw pointer never turns into a BorrowedRef by
+//    reference this code must release) or by a ProcessRef (one kept for the
+//    life of the process, as the interned names are: names.h), or passed as
+//    a BorrowedRef (one that somebody else keeps alive for the duration of
+//    the call).  A raw pointer never turns into a BorrowedRef by
 //    itself: BorrowedRef(p) says, at the call, that p is borrowed, so a new
 //    reference cannot slip into a borrowed parameter and leak.
 //  - OwnedRef::StealChecked(p) takes over the new reference that an API call

@@ -9,8 +9,8 @@
 
 #include "windows/calling_convention.h"
 #include "windows/logger.h"
-#include "windows/module_state.h"
 #include "windows/name_lookup.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/volume_queries.h"
 
@@ -46,6 +46,17 @@ const char kIsFATDoc[] =
     "    True if this is a FAT filesystem, False otherwise or if no device entry\n"
     "    could be found for this stat result.\n"
     "  ";
+
+namespace names {
+Name stat_result("stat_result");
+Name serial_number("serial_number");
+Name handle("handle");  // the parameter, and the attribute of a PyHANDLE
+Name st_dev("st_dev");
+Name lower("lower");
+Name WindowsError("WindowsError");
+Name FindVolumeID("FindVolumeID");
+Name VolumeIDFromSerialNumber("_VolumeIDFromSerialNumber");
+}  // namespace names
 
 const Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
                                 {Plain(names::stat_result)}, FindVolumeIDBody,
@@ -163,9 +174,9 @@ class VolumeIDFunction {
  public:
   VolumeIDFunction() {
     const BorrowedRef bound =
-        volume_id_function_binding.Find(names::_VolumeIDFromSerialNumber);
+        volume_id_function_binding.Find(names::VolumeIDFromSerialNumber);
     if (!bound || !IsBuiltinOf<kVolumeIDFromSerialNumber>(bound.get())) {
-      function_ = LookupGlobal(names::_VolumeIDFromSerialNumber);
+      function_ = LookupGlobal(names::VolumeIDFromSerialNumber);
     }
   }
 
@@ -226,7 +237,7 @@ OwnedRef IsFATBody(const Arguments& arguments) {
     CaughtException caught;
     if (!caught.Matches(LookupGlobal(names::WindowsError))) caught.Reraise();
     HandledException handled(caught);
-    Log(names::exception, "WindowsError", {});
+    Log(LogLevel::kException, "WindowsError", {});
     return NewBool(false);
   }
 

@@ -6,6 +6,7 @@
 #include "windows/logger.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/volume_identity.h"
 #include "windows/volume_queries.h"
@@ -53,6 +54,52 @@ const char kAllVolumeEntriesDoc[] =
     "      Dictionary mapping volume IDs to volume_entry.VolumeEntry values.\n"
     "    ";
 
+namespace names {
+// The methods' parameters.
+Name self("self");
+Name stat_result("stat_result");
+Name force_update("force_update");
+Name volume_id("volume_id");
+Name st_dev("st_dev");
+Name current_volume_ids("current_volume_ids");
+// The instance's attributes and methods.
+Name volume_ids("_volume_ids");
+Name volume_entries("_volume_entries");
+Name lock("_lock");
+Name PopulateVolumeTable("_PopulateVolumeTable");
+Name FindVolumeIDForDeviceNumber("_FindVolumeIDForDeviceNumber");
+Name GetVolumeEntryForVolumeID("GetVolumeEntryForVolumeID");
+// The module's function that lists the volumes.
+Name ListVolumeNames("_ListVolumeNames");
+// What the service asks of other objects.
+Name Lock("Lock");
+Name GetMonotonicTime("GetMonotonicTime");
+Name DeviceType("DeviceType");
+Name UNKNOWN("UNKNOWN");
+Name VolumeEntry("VolumeEntry");
+Name get("get");
+Name copy("copy");
+Name sort("sort");
+Name key("key");
+Name len("len");
+Name match("match");
+Name group("group");
+Name encode("encode");
+Name ascii("ascii");
+Name lower("lower");
+// A VolumeEntry's keywords, in the order in which its values are made.
+Name volume("volume");
+Name mountpoint("mountpoint");
+Name device_file("device_file");
+Name device_number("device_number");
+Name uuid("uuid");
+Name model("model");
+Name device_type("device_type");
+Name label("label");
+Name filesystem("filesystem");
+Name size("size");
+}  // namespace names
+
 // In the order of the class's namespace.
 const Callable volume_info_methods[] = {
     {"__init__", CallingStyle::kOneArgument, {Plain(names::self)}, InitBody,
@@ -88,11 +135,11 @@ namespace {
 
 OwnedRef InitBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  SetAttr(self, names::_volume_ids, OwnedRef::StealChecked(PyDict_New()));
-  SetAttr(self, names::_volume_entries, OwnedRef::StealChecked(PyDict_New()));
+  SetAttr(self, names::volume_ids, OwnedRef::StealChecked(PyDict_New()));
+  SetAttr(self, names::volume_entries, OwnedRef::StealChecked(PyDict_New()));
   OwnedRef lock = Call(
-      GetAttr(LookupGlobal(names::platform_utils), names::Lock), {});
-  SetAttr(self, names::_lock, lock);
+      GetAttr(LookupGlobal(global::platform_utils), names::Lock), {});
+  SetAttr(self, names::lock, lock);
   return NewNone();
 }
 
@@ -102,7 +149,7 @@ OwnedRef FindVolumeIDBody(const Arguments& arguments) {
 
 OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
   OwnedRef volume_entries =
-      GetAttr(arguments.objects[0], names::_volume_entries);
+      GetAttr(arguments.objects[0], names::volume_entries);
   if (!PyDict_CheckExact(volume_entries.get())) {
     return CallMethod(volume_entries, names::get, {arguments.objects[1]});
   }
@@ -117,7 +164,7 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef st_dev = arguments.objects[1];
   OwnedRef find_volume_id = OwnedRef::StealNullable(
-      PyObject_GetAttr(self.get(), names::_FindVolumeIDForDeviceNumber.get()));
+      PyObject_GetAttr(self.get(), names::FindVolumeIDForDeviceNumber.get()));
   OwnedRef volume_id;
   if (find_volume_id) {
     volume_id = Call(find_volume_id, {st_dev});
@@ -135,11 +182,11 @@ OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef force_update = arguments.objects[1];
   // An empty table is rebuilt without looking at force_update.
-  if (!IsTrue(GetAttr(self, names::_volume_entries)) || IsTrue(force_update)) {
-    OwnedRef populate = GetAttr(self, names::_PopulateVolumeTable);
-    Call(populate, {GetAttr(self, names::_volume_ids)});
+  if (!IsTrue(GetAttr(self, names::volume_entries)) || IsTrue(force_update)) {
+    OwnedRef populate = GetAttr(self, names::PopulateVolumeTable);
+    Call(populate, {GetAttr(self, names::volume_ids)});
   }
-  OwnedRef volume_entries = GetAttr(self, names::_volume_entries);
+  OwnedRef volume_entries = GetAttr(self, names::volume_entries);
   if (PyDict_CheckExact(volume_entries.get())) {
     return OwnedRef::StealChecked(PyDict_Copy(volume_entries.get()));
   }
@@ -159,7 +206,7 @@ bool Protected(Step&& step, const char* message, BorrowedRef argument) {
     CaughtException caught;
     if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
     HandledException handled(caught);
-    Log(names::exception, message, {argument});
+    Log(LogLevel::kException, message, {argument});
     return false;
   }
 }
@@ -185,7 +232,7 @@ OwnedRef MountPointOf(BorrowedRef volume_name) {
     return OwnedRef();
   }
   if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
-    Log(names::debug, "Volume %s has no mount point. Skipping.",
+    Log(LogLevel::kDebug, "Volume %s has no mount point. Skipping.",
         {volume_name});
     return OwnedRef();
   }
@@ -195,7 +242,7 @@ OwnedRef MountPointOf(BorrowedRef volume_name) {
     Check(PyDict_SetItem(sort_options.get(), names::key.get(),
                          LookupBuiltin(names::len).get()));
     Call(GetAttr(mount_points, names::sort), {}, sort_options);
-    Log(names::debug, "Got multiple mounts for %s: %s",
+    Log(LogLevel::kDebug, "Got multiple mounts for %s: %s",
         {volume_name, mount_points});
   }
   return OwnedRef::NewReference(
@@ -230,9 +277,9 @@ OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
   OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
   OwnedRef drive_type_get =
-      GetAttr(LookupGlobal(names::DRIVE_TYPE_MAP), names::get);
+      GetAttr(LookupGlobal(global::DRIVE_TYPE_MAP), names::get);
   OwnedRef unknown = GetAttr(
-      GetAttr(LookupGlobal(names::volume_entry), names::DeviceType),
+      GetAttr(LookupGlobal(global::volume_entry), names::DeviceType),
       names::UNKNOWN);
   return Call(drive_type_get, {win_drive_type, unknown});
 }
@@ -243,7 +290,7 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
   const std::optional<unsigned long long> total_bytes =
       QueryTotalBytes(volume_name);
   if (!total_bytes) {
-    Log(names::debug, "Could not determine volume capacity for %r",
+    Log(LogLevel::kDebug, "Could not determine volume capacity for %r",
         {mount_point});
   }
   return total_bytes.value_or(0);
@@ -252,7 +299,7 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
 // The GUID text of a volume GUID path, as a byte string; None for another
 // name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef match = CallMethod(LookupGlobal(names::VOLUME_NAME_GUID_MATCHER),
+  OwnedRef match = CallMethod(LookupGlobal(global::VOLUME_NAME_GUID_MATCHER),
                               names::match, {volume_name});
   if (match.get() == Py_None) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
@@ -273,7 +320,7 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
       CapacityOf(volume_name, mount_point);
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
-      GetAttr(LookupGlobal(names::volume_entry), names::VolumeEntry);
+      GetAttr(LookupGlobal(global::volume_entry), names::VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
   OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
   auto set_field = [&](const Name& keyword, BorrowedRef value) {
@@ -297,17 +344,17 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
 
 // The body of the with statement: the rebuild itself.
 OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
-  if (GetAttr(self, names::_volume_ids).get() != current_volume_ids.get()) {
+  if (GetAttr(self, names::volume_ids).get() != current_volume_ids.get()) {
     // Another caller rebuilt the table since this one looked.
-    return GetAttr(self, names::_volume_ids);
+    return GetAttr(self, names::volume_ids);
   }
-  Log(names::info, "Refreshing volume information table.", {});
+  Log(LogLevel::kInfo, "Refreshing volume information table.", {});
   OwnedRef start_time =
-      Call(GetAttr(LookupGlobal(names::utils), names::GetMonotonicTime), {});
+      Call(GetAttr(LookupGlobal(global::utils), names::GetMonotonicTime), {});
   OwnedRef new_volume_ids = OwnedRef::StealChecked(PyDict_New());
   OwnedRef new_volume_entries = OwnedRef::StealChecked(PyDict_New());
 
-  OwnedRef volume_names = Call(LookupGlobal(names::_ListVolumeNames), {});
+  OwnedRef volume_names = Call(LookupGlobal(names::ListVolumeNames), {});
   OwnedRef iterator = OwnedRef::StealChecked(PyObject_GetIter(volume_names.get()));
   while (OwnedRef volume_name =
              OwnedRef::StealNullable(PyIter_Next(iterator.get()))) {
@@ -316,22 +363,22 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   if (PyErr_Occurred()) throw PyError();
 
   // Readers see the old table or the new one, never a table being built.
-  SetAttr(self, names::_volume_ids, new_volume_ids);
-  SetAttr(self, names::_volume_entries, new_volume_entries);
+  SetAttr(self, names::volume_ids, new_volume_ids);
+  SetAttr(self, names::volume_entries, new_volume_entries);
 
-  Log(names::info, "Got new volume entries: %r", {new_volume_entries});
+  Log(LogLevel::kInfo, "Got new volume entries: %r", {new_volume_entries});
   OwnedRef end_time =
-      Call(GetAttr(LookupGlobal(names::utils), names::GetMonotonicTime), {});
+      Call(GetAttr(LookupGlobal(global::utils), names::GetMonotonicTime), {});
   OwnedRef elapsed =
       OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
-  Log(names::info, "Volume information refresh complete in %gs.", {elapsed});
+  Log(LogLevel::kInfo, "Volume information refresh complete in %gs.", {elapsed});
   ForgetFatAnswers();
   return new_volume_ids;
 }
 
 OwnedRef PopulateVolumeTableBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  return With(GetAttr(self, names::_lock), [&] {
+  return With(GetAttr(self, names::lock), [&] {
     return RebuildVolumeTable(self, arguments.objects[1]);
   });
 }

@@ -7,7 +7,7 @@
 #include "windows/find_volume_handle.h"
 #include "windows/handle_bits.h"
 #include "windows/logger.h"
-#include "windows/module_state.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/text.h"
 #include "windows/windows_error.h"
@@ -88,6 +88,12 @@ const char kListVolumeNamesDoc[] =
     "  Raises:\n"
     "    WindowsError: If calls to the Windows API fail.\n"
     "  ";
+
+namespace names {
+Name handle("handle");
+Name path("path");
+Name guid_path("guid_path");
+}  // namespace names
 
 const Callable kGetVolumeInformationByHandle = {
     "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
@@ -189,7 +195,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
     if (SameText(current_name,
                  BorrowedRef(PyList_GET_ITEM(volume_names.get(), count - 1)))) {
       // Some systems hand out the last name again instead of ending.
-      Log(names::error, "FindNextVolume improperly returned same value %s",
+      Log(LogLevel::kError, "FindNextVolume improperly returned same value %s",
           {current_name});
       break;
     }
@@ -260,11 +266,11 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
     if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
-      Log(names::error, "Could not write path names into %s-byte buffer.",
+      Log(LogLevel::kError, "Could not write path names into %s-byte buffer.",
           {ByteCount(buffer_length)});
       RaiseWindowsError(error);
     }
-    Log(names::debug, "%s isn't big enough, allocating %s bytes.",
+    Log(LogLevel::kDebug, "%s isn't big enough, allocating %s bytes.",
         {ByteCount(buffer_length), ByteCount(returned_length)});
     buffer_length = returned_length;
     path_names.Allocate(buffer_length);

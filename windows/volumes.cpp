@@ -14,6 +14,7 @@
 #include "windows/function_type.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/refs.h"
 #include "windows/registration.h"
@@ -35,6 +36,18 @@ const Subsystem* const kSubsystems[] = {
     &kVolumeIdentity,
     &kVolumeInfoService,
 };
+
+namespace names {
+Name dunder_import("__import__");
+Name dunder_name("__name__");
+Name logging("logging");
+Name re("re");
+Name service("service");
+Name getLogger("getLogger");
+Name compile("compile");
+Name Singleton("Singleton");
+Name DeviceType("DeviceType");
+}  // namespace names
 
 // "windows.volumes", as the interpreter named the module.
 ProcessRef module_name;
@@ -63,7 +76,7 @@ PyMethodDef* ModuleMethodTable() {
 // performs them at module level: the built-in __import__ with the module's
 // namespace as globals and the implicit relative import (level -1).
 OwnedRef HostImport(const char* module, BorrowedRef fromlist) {
-  OwnedRef import_function = LookupBuiltin(names::__import__);
+  OwnedRef import_function = LookupBuiltin(names::dunder_import);
   OwnedRef name = NewString(module);
   OwnedRef level = OwnedRef::StealChecked(PyInt_FromLong(-1));
   const BorrowedRef globals = State().globals;
@@ -102,12 +115,12 @@ void BuildDriveTypeMap() {
   for (const char* member : kDeviceTypes) {
     OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
     OwnedRef device_type =
-        GetAttr(LookupGlobal(names::volume_entry), names::DeviceType);
+        GetAttr(LookupGlobal(global::volume_entry), names::DeviceType);
     OwnedRef value = OwnedRef::StealChecked(
         PyObject_GetAttrString(device_type.get(), member));
     Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
   }
-  Bind(names::DRIVE_TYPE_MAP.get(), drive_type_map);
+  Bind(global::DRIVE_TYPE_MAP.get(), drive_type_map);
 }
 
 void CreateClass(const ClassDef& definition) {
@@ -138,20 +151,20 @@ void CreateClass(const ClassDef& definition) {
 void ImportsAndConstants() {
   ImportModule(names::logging);
   ImportModule(names::re);
-  ImportFrom("common", names::utils);
-  ImportFrom("common", names::volume_entry);
+  ImportFrom("common", global::utils);
+  ImportFrom("common", global::volume_entry);
   ImportFrom("common.service", names::service);
-  ImportFrom("platforms", names::platform_utils);
+  ImportFrom("platforms", global::platform_utils);
 
-  Bind(names::LOGGER.get(), Call(GetAttr(LookupGlobal(names::logging),
+  Bind(global::LOGGER.get(), Call(GetAttr(LookupGlobal(names::logging),
                                     names::getLogger),
-                            {LookupGlobal(names::__name__)}));
+                            {LookupGlobal(names::dunder_name)}));
 
   BuildDriveTypeMap();
 
   // Every backslash here is one character of the pattern.
   OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  Bind(names::VOLUME_NAME_GUID_MATCHER.get(),
+  Bind(global::VOLUME_NAME_GUID_MATCHER.get(),
        Call(GetAttr(LookupGlobal(names::re), names::compile), {pattern}));
 }
 
@@ -165,7 +178,7 @@ void StartUp() {
   State().globals.Reset(
       OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
   module_name.Reset(OwnedRef::NewReference(
-      BorrowedRef(PyDict_GetItem(State().globals.get(), names::__name__.get()))));
+      BorrowedRef(PyDict_GetItem(State().globals.get(), names::dunder_name.get()))));
 
   LocateRaiseWindowsError();
   ImportsAndConstants();

@@ -3,7 +3,6 @@
 
 #include <Python.h>
 
-#include "windows/module_state.h"
 #include "windows/object_protocol.h"
 #include "windows/refs.h"
 
@@ -21,14 +20,13 @@ OwnedRef With(BorrowedRef manager, Body&& body);
 // --- Implementation of the template ------------------------------------------
 
 namespace detail {
-OwnedRef LookupSpecial(BorrowedRef object, const Name& name);
+// Looks __exit__ and __enter__ up, calls __enter__, and gives __exit__.
+OwnedRef Enter(BorrowedRef manager);
 }  // namespace detail
 
 template <class Body>
 OwnedRef With(BorrowedRef manager, Body&& body) {
-  OwnedRef exit = detail::LookupSpecial(manager, names::__exit__);
-  OwnedRef enter = detail::LookupSpecial(manager, names::__enter__);
-  Call(enter, {});
+  OwnedRef exit = detail::Enter(manager);
   OwnedRef result;
   try {
     result = body();
