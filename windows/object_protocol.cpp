@@ -44,22 +44,4 @@ OwnedRef InternedString(const char* text) {
   return OwnedRef::StealChecked(PyString_InternFromString(text));
 }
 
-BorrowedRef DictGet(BorrowedRef mapping, BorrowedRef key) {
-  PyObject* const object = key.get();
-  // A string's hash is kept in the string once computed.
-  long hash = PyString_CheckExact(object)
-                  ? reinterpret_cast<PyStringObject*>(object)->ob_shash
-                  : -1;
-  if (hash == -1) {
-    hash = PyObject_Hash(object);
-    if (hash == -1) throw PyError();
-  }
-  auto* dict = reinterpret_cast<PyDictObject*>(mapping.get());
-  // The dict's own lookup, as dict.get uses it: unlike PyDict_GetItem it
-  // reports an exception raised while comparing keys.
-  PyDictEntry* entry = dict->ma_lookup(dict, object, hash);
-  if (entry == nullptr) throw PyError();
-  return BorrowedRef(entry->me_value);
-}
-
 }  // namespace volumes

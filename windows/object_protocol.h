@@ -1,6 +1,6 @@
 // The interpreter's object operations as the module performs them:
-// attributes, calls, truth, strings and a dict's lookup, each raising
-// PyError when the interpreter reports a failure.
+// attributes, calls, truth and strings, each raising PyError when the
+// interpreter reports a failure.
 #pragma once
 
 #include <Python.h>
@@ -22,10 +22,5 @@ OwnedRef CallMethod(BorrowedRef object, const Name& name,
 bool IsTrue(BorrowedRef object);
 OwnedRef NewString(const char* text);
 OwnedRef InternedString(const char* text);
-
-// mapping.get(key) as dict.get performs it, without making a bound method:
-// a borrowed value or null for a missing key, and the errors of hashing and
-// comparing the key raised.  `mapping` must be exactly a dict.
-BorrowedRef DictGet(BorrowedRef mapping, BorrowedRef key);
 
 }  // namespace volumes

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "windows/calling_convention.h"
+#include "windows/idioms.h"
 #include "windows/logger.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
@@ -32,16 +33,6 @@ const char kVolumeInfoDoc[] =
     "  track other volume information to be used in volume mount/dismount\n"
     "  change handling.\n"
     "  ";
-
-const char kFindVolumeIDDoc[] =
-    "Get the volume ID from the VolumeInfo service.\n"
-    "\n"
-    "    Args:\n"
-    "      stat_result: Raw stat result of the file.\n"
-    "\n"
-    "    Returns:\n"
-    "      Object to be used as volume ID. Generally string-typed.\n"
-    "    ";
 
 const char kAllVolumeEntriesDoc[] =
     "Returns the volume entry dictionary.\n"
@@ -78,7 +69,6 @@ Name DeviceType("DeviceType");
 Name UNKNOWN("UNKNOWN");
 Name VolumeEntry("VolumeEntry");
 Name get("get");
-Name copy("copy");
 Name sort("sort");
 Name key("key");
 Name len("len");
@@ -106,7 +96,7 @@ const Callable volume_info_methods[] = {
      nullptr},
     {"FindVolumeID", CallingStyle::kNamedParameters,
      {Plain(names::self), Plain(names::stat_result)}, FindVolumeIDBody,
-     kFindVolumeIDDoc},
+     MethodDocstring<kFindVolumeIDDoc>()},
     {"AllVolumeEntries", CallingStyle::kNamedParameters,
      {Plain(names::self), DefaultsToFalse(names::force_update)},
      AllVolumeEntriesBody, kAllVolumeEntriesDoc},
@@ -150,11 +140,7 @@ OwnedRef FindVolumeIDBody(const Arguments& arguments) {
 OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
   OwnedRef volume_entries =
       GetAttr(arguments.objects[0], names::volume_entries);
-  if (!PyDict_CheckExact(volume_entries.get())) {
-    return CallMethod(volume_entries, names::get, {arguments.objects[1]});
-  }
-  const BorrowedRef entry = DictGet(volume_entries, arguments.objects[1]);
-  return entry ? OwnedRef::NewReference(entry) : NewNone();
+  return CallGet(volume_entries, arguments.objects[1]);
 }
 
 // The instance's own _FindVolumeIDForDeviceNumber where it has one; the
@@ -187,48 +173,25 @@ OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
     Call(populate, {GetAttr(self, names::volume_ids)});
   }
   OwnedRef volume_entries = GetAttr(self, names::volume_entries);
-  if (PyDict_CheckExact(volume_entries.get())) {
-    return OwnedRef::StealChecked(PyDict_Copy(volume_entries.get()));
-  }
-  return CallMethod(volume_entries, names::copy);
-}
-
-// Runs one per-volume step.  An exception of the Exception family is logged
-// through LOGGER.exception with `message` and `argument`, and the volume is
-// skipped (false); any other exception passes.
-template <class Step>
-bool Protected(Step&& step, const char* message, BorrowedRef argument) {
-  try {
-    step();
-    return true;
-  } catch (...) {
-    SetErrorFromCurrentException();
-    CaughtException caught;
-    if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
-    HandledException handled(caught);
-    Log(LogLevel::kException, message, {argument});
-    return false;
-  }
+  return CallCopy(volume_entries);
 }
 
 // The call-site test before a direct call of a query.
 void CheckExpectedType(BorrowedRef value, TypeTest type) {
-  if (!HasType(value, type)) {
-    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", TypeName(type),
-          Py_TYPE(value.get())->tp_name);
-  }
+  if (!HasType(value, type)) RaiseExpected(TypeName(type), value);
 }
 
 // The shortest of the volume's mount points: a drive letter before a folder
 // mount.  Null, logged, when it has none or they cannot be read.
 OwnedRef MountPointOf(BorrowedRef volume_name) {
   OwnedRef mount_points;
-  if (!Protected(
+  if (!ExceptAndLog(
           [&] {
             CheckExpectedType(volume_name, TypeTest::kBasestring);
             mount_points = QueryVolumePathNames(volume_name);
           },
-          "Could not determine mount point for %s", volume_name)) {
+          ExceptionClass(PyExc_Exception),
+          "Could not determine mount point for %s", {volume_name})) {
     return OwnedRef();
   }
   if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
@@ -259,7 +222,7 @@ struct VolumeFacts {
 // False, logged, when the volume information cannot be read.
 bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
                      VolumeFacts& facts) {
-  return Protected(
+  return ExceptAndLog(
       [&] {
         CheckExpectedType(volume_name, TypeTest::kUnicode);
         const VolumeInformation information =
@@ -268,7 +231,8 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
         facts.serial_number = information.SerialNumber();
         facts.filesystem = information.FilesystemName();
       },
-      "Unable to fetch volume info for %r, skipping.", mount_point);
+      ExceptionClass(PyExc_Exception),
+      "Unable to fetch volume info for %r, skipping.", {mount_point});
 }
 
 // DRIVE_TYPE_MAP's member for the volume's drive type; DeviceType.UNKNOWN

@@ -6,6 +6,7 @@
 #include "windows/buffers.h"
 #include "windows/find_volume_handle.h"
 #include "windows/handle_bits.h"
+#include "windows/idioms.h"
 #include "windows/logger.h"
 #include "windows/names.h"
 #include "windows/object_protocol.h"
@@ -282,9 +283,7 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
 }
 
 VolumeInformation QueryVolumeInformation(BorrowedRef path) {
-  if (path.get() == Py_None) {
-    Raise(PyExc_TypeError, "Expected unicode, got None");
-  }
+  if (path.get() == Py_None) RaiseExpected("unicode", path);
   platform::WideString root_path = WideFromUnicode(path, "path");
   if (!platform::IsRootPath(root_path)) root_path.push_back('\\');
   VolumeInformation information;
