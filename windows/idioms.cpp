@@ -39,7 +39,8 @@ void ExceptAndLogHandler(const ExceptionClass& handled, const char* message,
                          std::initializer_list<BorrowedRef> args) {
   SetErrorFromCurrentException();
   CaughtException caught;
-  if (!caught.Matches(handled.Evaluate())) caught.Reraise();
+  OwnedRef exception_class = handled.Evaluate();
+  if (!caught.Matches(exception_class)) caught.Reraise();
   HandledException as_handled(caught);
   Log(LogLevel::kException, message, args);
 }

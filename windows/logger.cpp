@@ -32,7 +32,7 @@ const Name& MethodOf(LogLevel level) {
 
 void Log(LogLevel level, const char* format,
          std::initializer_list<BorrowedRef> args) {
-  OwnedRef method = GetAttr(LookupGlobal(global::LOGGER), MethodOf(level));
+  OwnedRef method = GlobalAttr(global::LOGGER, MethodOf(level));
   OwnedRef arguments = OwnedRef::StealChecked(PyTuple_New(args.size() + 1));
   PyTuple_SET_ITEM(arguments.get(), 0, NewString(format).release());
   Py_ssize_t index = 1;

@@ -1,6 +1,7 @@
 #include "windows/name_lookup.h"
 
 #include "windows/module_state.h"
+#include "windows/object_protocol.h"
 
 namespace volumes {
 
@@ -16,6 +17,11 @@ OwnedRef LookupBuiltin(const Name& name) {
     Raise(PyExc_NameError, "name '%.200s' is not defined", name.text());
   }
   return OwnedRef::NewReference(BorrowedRef(value));
+}
+
+OwnedRef GlobalAttr(const Name& global, const Name& attribute) {
+  OwnedRef object = LookupGlobal(global);
+  return GetAttr(object, attribute);
 }
 
 }  // namespace volumes

@@ -15,4 +15,7 @@ OwnedRef LookupGlobal(const Name& name);
 // A name among the interpreter's built-ins only; NameError when missing.
 OwnedRef LookupBuiltin(const Name& name);
 
+// `global.attribute`: the global looked up now, then its attribute.
+OwnedRef GlobalAttr(const Name& global, const Name& attribute);
+
 }  // namespace volumes

@@ -29,7 +29,8 @@ OwnedRef Call(BorrowedRef callable, std::initializer_list<BorrowedRef> args,
 
 OwnedRef CallMethod(BorrowedRef object, const Name& name,
                     std::initializer_list<BorrowedRef> args) {
-  return Call(GetAttr(object, name), args);
+  OwnedRef method = GetAttr(object, name);
+  return Call(method, args);
 }
 
 bool IsTrue(BorrowedRef object) {

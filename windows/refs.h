@@ -12,6 +12,8 @@
 //    returned, and throws PyError when the call failed (p is null).
 //    OwnedRef::StealNullable(p) takes it over as it is, null included.
 //    OwnedRef::NewReference(b) adds a reference to a borrowed object.
+//    An OwnedRef lends a BorrowedRef only while it has a name: a temporary
+//    one does not convert, so a borrow cannot outlive its owner.
 //    Outside this file nobody writes Py_INCREF or Py_DECREF.
 //  - release() hands the reference on, to return it to the interpreter.
 //  - A failed call throws PyError with the interpreter's error indicator set.
@@ -73,8 +75,12 @@ class OwnedRef {
   }
 
   PyObject* get() const noexcept { return object_; }
-  BorrowedRef borrow() const noexcept { return BorrowedRef(object_); }
-  operator BorrowedRef() const noexcept { return BorrowedRef(object_); }
+  // Of an owner that outlives the borrow only: a temporary's reference goes
+  // with it at the end of the statement.
+  BorrowedRef borrow() const& noexcept { return BorrowedRef(object_); }
+  BorrowedRef borrow() const&& = delete;
+  operator BorrowedRef() const& noexcept { return BorrowedRef(object_); }
+  operator BorrowedRef() const&& = delete;
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
   [[nodiscard]] PyObject* release() noexcept {
@@ -88,6 +94,11 @@ class OwnedRef {
 
   PyObject* object_ = nullptr;
 };
+
+// A borrowed reference is taken of a named owner, never of a temporary one:
+// `BorrowedRef b = MakeOwned();` would hold a reference already released.
+static_assert(std::is_convertible_v<OwnedRef&, BorrowedRef>);
+static_assert(!std::is_convertible_v<OwnedRef, BorrowedRef>);
 
 inline BorrowedRef None() noexcept { return BorrowedRef(Py_None); }
 inline OwnedRef NewNone() noexcept { return OwnedRef::NewReference(None()); }

@@ -166,8 +166,8 @@ OwnedRef FindVolumeID(BorrowedRef stat_result) {
 // The filesystem name of the volume holding the file that `handle.handle`
 // has open.
 OwnedRef FilesystemOfHandle(BorrowedRef handle) {
-  const std::int64_t handle_value =
-      ConvertNativeInteger(GetAttr(handle, names::handle));
+  OwnedRef handle_attribute = GetAttr(handle, names::handle);
+  const std::int64_t handle_value = ConvertNativeInteger(handle_attribute);
   return QueryVolumeInformationByHandle(handle_value).FilesystemName();
 }
 

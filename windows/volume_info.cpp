@@ -125,10 +125,12 @@ namespace {
 
 OwnedRef InitBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  SetAttr(self, names::volume_ids, OwnedRef::StealChecked(PyDict_New()));
-  SetAttr(self, names::volume_entries, OwnedRef::StealChecked(PyDict_New()));
-  OwnedRef lock = Call(
-      GetAttr(LookupGlobal(global::platform_utils), names::Lock), {});
+  OwnedRef volume_ids = OwnedRef::StealChecked(PyDict_New());
+  SetAttr(self, names::volume_ids, volume_ids);
+  OwnedRef volume_entries = OwnedRef::StealChecked(PyDict_New());
+  SetAttr(self, names::volume_entries, volume_entries);
+  OwnedRef lock_class = GlobalAttr(global::platform_utils, names::Lock);
+  OwnedRef lock = Call(lock_class, {});
   SetAttr(self, names::lock, lock);
   return NewNone();
 }
@@ -159,18 +161,25 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
     PyErr_Clear();
     volume_id = VolumeIDOf(st_dev);
   }
-  return Call(GetAttr(self, names::GetVolumeEntryForVolumeID), {volume_id});
+  OwnedRef get_entry = GetAttr(self, names::GetVolumeEntryForVolumeID);
+  return Call(get_entry, {volume_id});
 }
 
 // --- The refresh -------------------------------------------------------------
 
+// An empty table is rebuilt without looking at force_update.
+bool RebuildWanted(BorrowedRef self, BorrowedRef force_update) {
+  OwnedRef volume_entries = GetAttr(self, names::volume_entries);
+  return !IsTrue(volume_entries) || IsTrue(force_update);
+}
+
 OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef force_update = arguments.objects[1];
-  // An empty table is rebuilt without looking at force_update.
-  if (!IsTrue(GetAttr(self, names::volume_entries)) || IsTrue(force_update)) {
+  if (RebuildWanted(self, force_update)) {
     OwnedRef populate = GetAttr(self, names::PopulateVolumeTable);
-    Call(populate, {GetAttr(self, names::volume_ids)});
+    OwnedRef volume_ids = GetAttr(self, names::volume_ids);
+    Call(populate, {volume_ids});
   }
   OwnedRef volume_entries = GetAttr(self, names::volume_entries);
   return CallCopy(volume_entries);
@@ -201,10 +210,11 @@ OwnedRef MountPointOf(BorrowedRef volume_name) {
   }
   if (PyList_GET_SIZE(mount_points.get()) > 1) {
     // The sort is stable, so equal lengths keep the system's order.
+    OwnedRef sort = GetAttr(mount_points, names::sort);
     OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
-    Check(PyDict_SetItem(sort_options.get(), names::key.get(),
-                         LookupBuiltin(names::len).get()));
-    Call(GetAttr(mount_points, names::sort), {}, sort_options);
+    OwnedRef len = LookupBuiltin(names::len);
+    Check(PyDict_SetItem(sort_options.get(), names::key.get(), len.get()));
+    Call(sort, {}, sort_options);
     Log(LogLevel::kDebug, "Got multiple mounts for %s: %s",
         {volume_name, mount_points});
   }
@@ -240,11 +250,9 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
 OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
   OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
-  OwnedRef drive_type_get =
-      GetAttr(LookupGlobal(global::DRIVE_TYPE_MAP), names::get);
-  OwnedRef unknown = GetAttr(
-      GetAttr(LookupGlobal(global::volume_entry), names::DeviceType),
-      names::UNKNOWN);
+  OwnedRef drive_type_get = GlobalAttr(global::DRIVE_TYPE_MAP, names::get);
+  OwnedRef device_types = GlobalAttr(global::volume_entry, names::DeviceType);
+  OwnedRef unknown = GetAttr(device_types, names::UNKNOWN);
   return Call(drive_type_get, {win_drive_type, unknown});
 }
 
@@ -263,12 +271,12 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
 // The GUID text of a volume GUID path, as a byte string; None for another
 // name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef match = CallMethod(LookupGlobal(global::VOLUME_NAME_GUID_MATCHER),
-                              names::match, {volume_name});
+  OwnedRef matcher = LookupGlobal(global::VOLUME_NAME_GUID_MATCHER);
+  OwnedRef match = CallMethod(matcher, names::match, {volume_name});
   if (match.get() == Py_None) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
-  return CallMethod(CallMethod(match, names::group, {group_number}),
-                    names::encode, {BorrowedRef(names::ascii.get())});
+  OwnedRef guid = CallMethod(match, names::group, {group_number});
+  return CallMethod(guid, names::encode, {BorrowedRef(names::ascii.get())});
 }
 
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
@@ -284,13 +292,14 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
       CapacityOf(volume_name, mount_point);
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
-      GetAttr(LookupGlobal(global::volume_entry), names::VolumeEntry);
+      GlobalAttr(global::volume_entry, names::VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
   OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
   auto set_field = [&](const Name& keyword, BorrowedRef value) {
     Check(PyDict_SetItem(fields.get(), keyword.get(), value.get()));
   };
-  set_field(names::volume, VolumeIDOf(facts.serial_number));
+  OwnedRef volume_id = VolumeIDOf(facts.serial_number);
+  set_field(names::volume, volume_id);
   set_field(names::mountpoint, mount_point);
   set_field(names::device_file, volume_name);
   set_field(names::device_number, facts.serial_number);
@@ -298,12 +307,20 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   set_field(names::model, None());
   set_field(names::device_type, device_type);
   set_field(names::label, facts.label);
-  set_field(names::filesystem, CallMethod(facts.filesystem, names::lower));
-  set_field(names::size, OwnedRef::StealChecked(
-                              PyLong_FromUnsignedLongLong(capacity_bytes)));
+  OwnedRef filesystem = CallMethod(facts.filesystem, names::lower);
+  set_field(names::filesystem, filesystem);
+  OwnedRef size =
+      OwnedRef::StealChecked(PyLong_FromUnsignedLongLong(capacity_bytes));
+  set_field(names::size, size);
   OwnedRef entry = Call(volume_entry_class, {}, fields);
-  Check(PyDict_SetItem(new_volume_entries.get(),
-                       GetAttr(entry, names::volume).get(), entry.get()));
+  OwnedRef key = GetAttr(entry, names::volume);
+  Check(PyDict_SetItem(new_volume_entries.get(), key.get(), entry.get()));
+}
+
+// utils.GetMonotonicTime()
+OwnedRef MonotonicTime() {
+  OwnedRef monotonic_time = GlobalAttr(global::utils, names::GetMonotonicTime);
+  return Call(monotonic_time, {});
 }
 
 // The body of the with statement: the rebuild itself.
@@ -313,12 +330,12 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
     return GetAttr(self, names::volume_ids);
   }
   Log(LogLevel::kInfo, "Refreshing volume information table.", {});
-  OwnedRef start_time =
-      Call(GetAttr(LookupGlobal(global::utils), names::GetMonotonicTime), {});
+  OwnedRef start_time = MonotonicTime();
   OwnedRef new_volume_ids = OwnedRef::StealChecked(PyDict_New());
   OwnedRef new_volume_entries = OwnedRef::StealChecked(PyDict_New());
 
-  OwnedRef volume_names = Call(LookupGlobal(names::ListVolumeNames), {});
+  OwnedRef list_volume_names = LookupGlobal(names::ListVolumeNames);
+  OwnedRef volume_names = Call(list_volume_names, {});
   OwnedRef iterator = OwnedRef::StealChecked(PyObject_GetIter(volume_names.get()));
   while (OwnedRef volume_name =
              OwnedRef::StealNullable(PyIter_Next(iterator.get()))) {
@@ -331,8 +348,7 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   SetAttr(self, names::volume_entries, new_volume_entries);
 
   Log(LogLevel::kInfo, "Got new volume entries: %r", {new_volume_entries});
-  OwnedRef end_time =
-      Call(GetAttr(LookupGlobal(global::utils), names::GetMonotonicTime), {});
+  OwnedRef end_time = MonotonicTime();
   OwnedRef elapsed =
       OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
   Log(LogLevel::kInfo, "Volume information refresh complete in %gs.", {elapsed});
@@ -342,7 +358,8 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
 
 OwnedRef PopulateVolumeTableBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  return With(GetAttr(self, names::lock), [&] {
+  OwnedRef lock = GetAttr(self, names::lock);
+  return With(lock, [&] {
     return RebuildVolumeTable(self, arguments.objects[1]);
   });
 }

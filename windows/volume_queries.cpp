@@ -230,8 +230,8 @@ OwnedRef VolumeInformation::SerialNumber() const {
 }
 
 OwnedRef VolumeInformation::FilesystemName() const {
-  return EncodeFilesystemName(
-      UnicodeFromWideBuffer(filesystem, kNameBufferLength));
+  OwnedRef name = UnicodeFromWideBuffer(filesystem, kNameBufferLength);
+  return EncodeFilesystemName(name);
 }
 
 OwnedRef VolumeInformation::ToTuple() const {
@@ -266,13 +266,15 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
+    OwnedRef held_bytes = ByteCount(buffer_length);
     if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
       Log(LogLevel::kError, "Could not write path names into %s-byte buffer.",
-          {ByteCount(buffer_length)});
+          {held_bytes});
       RaiseWindowsError(error);
     }
+    OwnedRef needed_bytes = ByteCount(returned_length);
     Log(LogLevel::kDebug, "%s isn't big enough, allocating %s bytes.",
-        {ByteCount(buffer_length), ByteCount(returned_length)});
+        {held_bytes, needed_bytes});
     buffer_length = returned_length;
     path_names.Allocate(buffer_length);
   }

@@ -8,6 +8,7 @@
 // the one file that knows every subsystem.
 #include <Python.h>
 
+#include <utility>
 #include <vector>
 
 #include "windows/calling_convention.h"
@@ -52,7 +53,7 @@ Name DeviceType("DeviceType");
 // "windows.volumes", as the interpreter named the module.
 ProcessRef module_name;
 
-void Bind(PyObject* name, BorrowedRef value) {
+void Bind(PyObject* name, OwnedRef value) {
   Check(PyDict_SetItem(State().globals.get(), name, value.get()));
 }
 
@@ -88,7 +89,8 @@ void ImportModule(const Name& module) {
 }
 
 void ImportFrom(const char* module, const Name& name) {
-  OwnedRef package = HostImport(module, Tuple({BorrowedRef(name.get())}));
+  OwnedRef fromlist = Tuple({BorrowedRef(name.get())});
+  OwnedRef package = HostImport(module, fromlist);
   OwnedRef value =
       OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name.get()));
   if (!value) {
@@ -96,7 +98,7 @@ void ImportFrom(const char* module, const Name& name) {
     PyErr_Clear();
     Raise(PyExc_ImportError, "cannot import name %.230s", name.text());
   }
-  Bind(name.get(), value);
+  Bind(name.get(), std::move(value));
 }
 
 void BuildDriveTypeMap() {
@@ -114,13 +116,12 @@ void BuildDriveTypeMap() {
   long code = 0;
   for (const char* member : kDeviceTypes) {
     OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
-    OwnedRef device_type =
-        GetAttr(LookupGlobal(global::volume_entry), names::DeviceType);
+    OwnedRef device_type = GlobalAttr(global::volume_entry, names::DeviceType);
     OwnedRef value = OwnedRef::StealChecked(
         PyObject_GetAttrString(device_type.get(), member));
     Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
   }
-  Bind(global::DRIVE_TYPE_MAP.get(), drive_type_map);
+  Bind(global::DRIVE_TYPE_MAP.get(), std::move(drive_type_map));
 }
 
 void CreateClass(const ClassDef& definition) {
@@ -137,8 +138,7 @@ void CreateClass(const ClassDef& definition) {
     Check(PyDict_SetItemString(namespace_dict.get(), method.name,
                                function.get()));
   }
-  OwnedRef singleton =
-      GetAttr(LookupGlobal(names::service), names::Singleton);
+  OwnedRef singleton = GlobalAttr(names::service, names::Singleton);
   // The metaclass is that of the one base, object: type.
   OwnedRef bases =
       Tuple({BorrowedRef(reinterpret_cast<PyObject*>(&PyBaseObject_Type))});
@@ -156,16 +156,16 @@ void ImportsAndConstants() {
   ImportFrom("common.service", names::service);
   ImportFrom("platforms", global::platform_utils);
 
-  Bind(global::LOGGER.get(), Call(GetAttr(LookupGlobal(names::logging),
-                                    names::getLogger),
-                            {LookupGlobal(names::dunder_name)}));
+  OwnedRef get_logger = GlobalAttr(names::logging, names::getLogger);
+  OwnedRef logger_name = LookupGlobal(names::dunder_name);
+  Bind(global::LOGGER.get(), Call(get_logger, {logger_name}));
 
   BuildDriveTypeMap();
 
   // Every backslash here is one character of the pattern.
   OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  Bind(global::VOLUME_NAME_GUID_MATCHER.get(),
-       Call(GetAttr(LookupGlobal(names::re), names::compile), {pattern}));
+  OwnedRef compile = GlobalAttr(names::re, names::compile);
+  Bind(global::VOLUME_NAME_GUID_MATCHER.get(), Call(compile, {pattern}));
 }
 
 void StartUp() {
@@ -177,8 +177,8 @@ void StartUp() {
   if (module == nullptr) throw PyError();
   State().globals.Reset(
       OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
-  module_name.Reset(OwnedRef::NewReference(
-      BorrowedRef(PyDict_GetItem(State().globals.get(), names::dunder_name.get()))));
+  module_name.Reset(OwnedRef::NewReference(BorrowedRef(
+      PyDict_GetItem(State().globals.get(), names::dunder_name.get()))));
 
   LocateRaiseWindowsError();
   ImportsAndConstants();

@@ -33,5 +33,11 @@ OwnedRef Enter(BorrowedRef manager) {
   return exit;
 }
 
+bool ExitSwallows(BorrowedRef exit, const CaughtException& caught) {
+  OwnedRef result =
+      Call(exit, {caught.type(), caught.value(), caught.traceback()});
+  return IsTrue(result);
+}
+
 }  // namespace detail
 }  // namespace volumes

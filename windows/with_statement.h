@@ -22,6 +22,8 @@ OwnedRef With(BorrowedRef manager, Body&& body);
 namespace detail {
 // Looks __exit__ and __enter__ up, calls __enter__, and gives __exit__.
 OwnedRef Enter(BorrowedRef manager);
+// Calls __exit__ with the exception; whether its result swallows it.
+bool ExitSwallows(BorrowedRef exit, const CaughtException& caught);
 }  // namespace detail
 
 template <class Body>
@@ -33,9 +35,7 @@ OwnedRef With(BorrowedRef manager, Body&& body) {
   } catch (...) {
     SetErrorFromCurrentException();
     CaughtException caught;
-    if (IsTrue(Call(exit, {caught.type(), caught.value(), caught.traceback()}))) {
-      return NewNone();
-    }
+    if (detail::ExitSwallows(exit, caught)) return NewNone();
     caught.Reraise();
   }
   Call(exit, {None(), None(), None()});
