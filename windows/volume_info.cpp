@@ -351,7 +351,8 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   OwnedRef end_time = MonotonicTime();
   OwnedRef elapsed =
       OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
-  Log(LogLevel::kInfo, "Volume information refresh complete in %gs.", {elapsed});
+  Log(LogLevel::kInfo, "Volume information refresh complete in %gs.",
+      {elapsed});
   ForgetFatAnswers();
   return new_volume_ids;
 }
