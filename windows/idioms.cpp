@@ -1,7 +1,6 @@
 #include "windows/idioms.h"
 
 #include "windows/logger.h"
-#include "windows/module_state.h"
 
 namespace volumes {
 namespace {
@@ -86,15 +85,7 @@ BorrowedRef DictGet(BorrowedRef dict, BorrowedRef key) {
 
 namespace detail {
 
-BorrowedRef NamespaceSlot::Find(const Name& name) {
-  auto* globals = reinterpret_cast<PyDictObject*>(State().globals.get());
-  PyDictEntry* const table = globals->ma_table;
-  // A dict has one slot per key: a slot of the current table that holds the
-  // name holds its binding.
-  if (last_ >= table && last_ <= table + globals->ma_mask &&
-      last_->me_key == name.get() && last_->me_value != nullptr) {
-    return BorrowedRef(last_->me_value);
-  }
+BorrowedRef NamespaceSlot::Look(PyDictObject* globals, const Name& name) {
   PyDictEntry* const slot =
       globals->ma_lookup(globals, name.get(), HashOf(name.get()));
   if (slot == nullptr) {

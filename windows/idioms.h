@@ -26,6 +26,7 @@
 #include <initializer_list>
 
 #include "windows/calling_convention.h"
+#include "windows/module_state.h"
 #include "windows/name_lookup.h"
 #include "windows/names.h"
 #include "windows/object_protocol.h"
@@ -122,12 +123,25 @@ void ExceptAndLogHandler(const ExceptionClass& handled, const char* message,
 // What the module namespace binds to `name` now, or null when it binds
 // nothing (the built-ins are not looked at).  It remembers where the name
 // was found, and while the namespace's table still holds the name there no
-// lookup is made.
+// lookup is made: that test is inline, the lookup is not.
 class NamespaceSlot {
  public:
-  BorrowedRef Find(const Name& name);
+  BorrowedRef Find(const Name& name) {
+    auto* const globals =
+        reinterpret_cast<PyDictObject*>(State().globals.get());
+    PyDictEntry* const table = globals->ma_table;
+    // A dict has one slot per key: a slot of the current table that holds
+    // the name holds its binding.
+    if (last_ >= table && last_ <= table + globals->ma_mask &&
+        last_->me_key == name.get() && last_->me_value != nullptr) {
+      return BorrowedRef(last_->me_value);
+    }
+    return Look(globals, name);
+  }
 
  private:
+  BorrowedRef Look(PyDictObject* globals, const Name& name);
+
   PyDictEntry* last_ = nullptr;
 };
 
@@ -185,7 +199,7 @@ bool ExceptAndLog(Step&& step, const ExceptionClass& handled,
 }
 
 template <const Callable& callable>
-ModuleFunction<callable>::ModuleFunction() {
+inline ModuleFunction<callable>::ModuleFunction() {
   using Binding = detail::ModuleFunctionBinding<callable>;
   const BorrowedRef bound = Binding::slot.Find(Binding::name);
   if (!bound || !IsBuiltinOf<callable>(bound.get())) {
@@ -194,7 +208,8 @@ ModuleFunction<callable>::ModuleFunction() {
 }
 
 template <const Callable& callable>
-OwnedRef ModuleFunction<callable>::operator()(BorrowedRef argument) const {
+inline OwnedRef ModuleFunction<callable>::operator()(
+    BorrowedRef argument) const {
   if (rebound_) return Call(rebound_, {argument});
   Arguments arguments;
   arguments.objects[0] = argument;
