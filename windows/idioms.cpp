@@ -29,7 +29,7 @@ long HashOf(PyObject* key) {
 
 OwnedRef ExceptionClass::Evaluate() const {
   if (global_ != nullptr) return LookupGlobal(*global_);
-  return OwnedRef::NewReference(BorrowedRef(builtin_));
+  return OwnedRef::NewReference(builtin_);
 }
 
 namespace detail {

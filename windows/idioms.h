@@ -41,14 +41,14 @@ namespace volumes {
 class ExceptionClass {
  public:
   // One of the interpreter's own, such as PyExc_Exception.
-  explicit ExceptionClass(PyObject* builtin) noexcept : builtin_(builtin) {}
+  explicit ExceptionClass(BorrowedRef builtin) noexcept : builtin_(builtin) {}
   // A module-level name, looked up then: `except WindowsError:`.
   explicit ExceptionClass(const Name& global) noexcept : global_(&global) {}
 
   OwnedRef Evaluate() const;
 
  private:
-  PyObject* builtin_ = nullptr;
+  BorrowedRef builtin_;
   const Name* global_ = nullptr;
 };
 

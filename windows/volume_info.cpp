@@ -199,7 +199,7 @@ OwnedRef MountPointOf(BorrowedRef volume_name) {
             CheckExpectedType(volume_name, TypeTest::kBasestring);
             mount_points = QueryVolumePathNames(volume_name);
           },
-          ExceptionClass(PyExc_Exception),
+          ExceptionClass(BorrowedRef(PyExc_Exception)),
           "Could not determine mount point for %s", {volume_name})) {
     return OwnedRef();
   }
@@ -241,7 +241,7 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
         facts.serial_number = information.SerialNumber();
         facts.filesystem = information.FilesystemName();
       },
-      ExceptionClass(PyExc_Exception),
+      ExceptionClass(BorrowedRef(PyExc_Exception)),
       "Unable to fetch volume info for %r, skipping.", {mount_point});
 }
 
