@@ -20,7 +20,7 @@ namespace {
 
 // The parameter's name as text, for messages and comparisons.
 const char* NameOf(const Parameter& parameter) {
-  return PyString_AS_STRING(names().*parameter.name);
+  return parameter.name->text();
 }
 
 [[noreturn]] void RaiseCountError(const Callable& callable, bool too_many,
@@ -122,7 +122,7 @@ void MatchArguments(const Callable& callable, PyObject* args, PyObject* kwargs,
       values[index] = PyTuple_GET_ITEM(args, index);
     } else if (keyword_count != 0) {
       values[index] =
-          PyDict_GetItem(kwargs, names().*callable.parameters[index].name);
+          PyDict_GetItem(kwargs, callable.parameters[index].name->get());
       if (values[index] != nullptr) ++consumed;
     } else {
       values[index] = nullptr;

@@ -15,7 +15,7 @@
 #include <array>
 #include <cstdint>
 
-#include "windows/module_state.h"
+#include "windows/names.h"
 #include "windows/refs.h"
 
 namespace volumes {
@@ -43,22 +43,22 @@ enum class TypeTest {
 inline constexpr int kMaxParameters = 2;
 
 struct Parameter {
-  Name name = nullptr;  // null: no parameter in this place
+  const Name* name = nullptr;  // null: no parameter in this place
   Conversion conversion = Conversion::kNone;
   TypeTest type = TypeTest::kUnicode;  // with Conversion::kTypeTest
   bool optional = false;               // see DefaultValue()
 };
 
 // The parameters as the tables write them.
-constexpr Parameter Plain(Name name) { return {name}; }
-constexpr Parameter Typed(Name name, TypeTest type) {
-  return {name, Conversion::kTypeTest, type};
+constexpr Parameter Plain(const Name& name) { return {&name}; }
+constexpr Parameter Typed(const Name& name, TypeTest type) {
+  return {&name, Conversion::kTypeTest, type};
 }
-constexpr Parameter NativeInteger(Name name) {
-  return {name, Conversion::kNativeInteger};
+constexpr Parameter NativeInteger(const Name& name) {
+  return {&name, Conversion::kNativeInteger};
 }
-constexpr Parameter DefaultsToFalse(Name name) {
-  return {name, Conversion::kNone, TypeTest::kUnicode, true};
+constexpr Parameter DefaultsToFalse(const Name& name) {
+  return {&name, Conversion::kNone, TypeTest::kUnicode, true};
 }
 
 // What an optional parameter that was not given takes: False, the only

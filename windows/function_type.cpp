@@ -7,7 +7,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "windows/module_state.h"
 #include "windows/object_protocol.h"
 
 namespace volumes {
@@ -115,7 +114,7 @@ OwnedRef NewCode(const Callable& callable, BorrowedRef module_name) {
   const int count = callable.parameter_count();
   OwnedRef varnames = OwnedRef::StealChecked(PyTuple_New(count));
   for (int index = 0; index < count; ++index) {
-    const BorrowedRef name(names().*callable.parameters[index].name);
+    const BorrowedRef name(callable.parameters[index].name->get());
     PyTuple_SET_ITEM(varnames.get(), index,
                      OwnedRef::NewReference(name).release());
   }

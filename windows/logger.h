@@ -9,9 +9,12 @@
 
 namespace volumes {
 
-// LOGGER.<level>(format, *args), LOGGER looked up at this call.  `level` is
-// one of names().debug, info, error, exception.
-void Log(PyObject* level, const char* format,
+// The logger's methods that the module calls; kException logs at error
+// level with the traceback of the exception being handled.
+enum class LogLevel { kDebug, kInfo, kError, kException };
+
+// LOGGER.<level>(format, *args), LOGGER looked up at this call.
+void Log(LogLevel level, const char* format,
          std::initializer_list<BorrowedRef> args);
 
 }  // namespace volumes

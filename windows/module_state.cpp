@@ -4,13 +4,13 @@ namespace volumes {
 
 ModuleState module_state;
 
-void InternNames() {
-  Names& interned = module_state.names;
-#define VOLUMES_INTERN_NAME(name)                       \
-  interned.name = PyString_InternFromString(#name);     \
-  if (interned.name == nullptr) throw PyError();
-  VOLUMES_NAMES(VOLUMES_INTERN_NAME)
-#undef VOLUMES_INTERN_NAME
-}
+namespace global {
+Name LOGGER("LOGGER");
+Name DRIVE_TYPE_MAP("DRIVE_TYPE_MAP");
+Name VOLUME_NAME_GUID_MATCHER("VOLUME_NAME_GUID_MATCHER");
+Name volume_entry("volume_entry");
+Name utils("utils");
+Name platform_utils("platform_utils");
+}  // namespace global
 
 }  // namespace volumes

@@ -1,57 +1,39 @@
-// What every subsystem shares, established at start-up: the module's
-// namespace and the interned names.  A subsystem's own state lives with it.
+// What the subsystems share, established at start-up: the module's
+// namespace, and the names of the globals that start-up binds there for
+// them.  Everything else that a subsystem uses, its names included, lives
+// with it.
 #pragma once
 
 #include <Python.h>
 
+#include "windows/names.h"
 #include "windows/refs.h"
 
 namespace volumes {
-
-// Strings the module uses as names, interned at start-up: names().LOGGER is
-// the interned "LOGGER".  The calling convention names parameters by them.
-#define VOLUMES_NAMES(X) \
-  X(DRIVE_TYPE_MAP) X(DeviceType) X(FindVolumeID) X(GetMonotonicTime) \
-  X(GetVolumeEntryForVolumeID) X(LOGGER) X(Lock) X(Singleton) X(UNKNOWN) \
-  X(VOLUME_NAME_GUID_MATCHER) X(VolumeEntry) X(WindowsError) \
-  X(_FindVolumeIDForDeviceNumber) X(_ListVolumeNames) \
-  X(_PopulateVolumeTable) X(_VolumeIDFromSerialNumber) X(__enter__) \
-  X(__exit__) X(__import__) X(__name__) X(_lock) X(_volume_entries) \
-  X(_volume_ids) X(compile) X(copy) X(debug) X(encode) X(error) \
-  X(exception) X(get) X(getLogger) X(group) X(handle) X(info) X(key) \
-  X(len) X(logging) X(lower) X(match) X(platform_utils) X(re) X(service) \
-  X(sort) X(st_dev) X(utils) X(volume) X(volume_entry) X(ascii) \
-  X(mountpoint) X(device_file) X(device_number) X(uuid) X(model) \
-  X(device_type) X(label) X(filesystem) X(size) X(self) X(path) \
-  X(guid_path) X(stat_result) X(serial_number) X(force_update) \
-  X(volume_id) X(current_volume_ids)
-
-struct Names {
-#define VOLUMES_DECLARE_NAME(name) PyObject* name;
-  VOLUMES_NAMES(VOLUMES_DECLARE_NAME)
-#undef VOLUMES_DECLARE_NAME
-};
-
-// One of the interned names, as a constant: &Names::path.
-using Name = PyObject* Names::*;
 
 // It lives as long as the process: the interpreter never unloads an
 // extension module, and a start-up that runs again after a failed one
 // replaces it.
 struct ModuleState {
   ProcessRef globals;  // the module's namespace
-  // Each is kept by a reference of this module for the life of the
-  // process, so it stays interned and its pointer stays valid.
-  Names names = {};
 };
 
 // The one module state of the process (module_state.cpp).
 extern ModuleState module_state;
 
 inline ModuleState& State() { return module_state; }
-inline const Names& names() { return module_state.names; }
 
-// Start-up: makes every name of VOLUMES_NAMES.
-void InternNames();
+// The module's globals that start-up binds and the module's code looks up
+// at each use, so that a host's rebinding takes effect at the next one.
+namespace global {
+extern Name LOGGER;
+extern Name DRIVE_TYPE_MAP;
+extern Name VOLUME_NAME_GUID_MATCHER;
+// The host's sibling modules common.volume_entry, common.utils and
+// platforms.platform_utils.
+extern Name volume_entry;
+extern Name utils;
+extern Name platform_utils;
+}  // namespace global
 
 }  // namespace volumes

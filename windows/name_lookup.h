@@ -4,26 +4,18 @@
 
 #include <Python.h>
 
+#include "windows/names.h"
 #include "windows/refs.h"
 
 namespace volumes {
 
 // What the name binds now; NameError when neither place has it.
-OwnedRef LookupGlobal(PyObject* name);
+OwnedRef LookupGlobal(const Name& name);
 
 // A name among the interpreter's built-ins only; NameError when missing.
-OwnedRef LookupBuiltin(PyObject* name);
+OwnedRef LookupBuiltin(const Name& name);
 
-// What the module namespace binds to `name` now, or null when it binds
-// nothing (the built-ins are not looked at).  For the hot paths: it
-// remembers where the name was found, and while the namespace's table still
-// holds the name there no lookup is made.
-class NamespaceSlot {
- public:
-  BorrowedRef Find(PyObject* name);
-
- private:
-  PyDictEntry* last_ = nullptr;
-};
+// `global.attribute`: the global looked up now, then its attribute.
+OwnedRef GlobalAttr(const Name& global, const Name& attribute);
 
 }  // namespace volumes

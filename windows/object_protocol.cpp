@@ -2,12 +2,12 @@
 
 namespace volumes {
 
-OwnedRef GetAttr(BorrowedRef object, PyObject* name) {
-  return OwnedRef::StealChecked(PyObject_GetAttr(object.get(), name));
+OwnedRef GetAttr(BorrowedRef object, const Name& name) {
+  return OwnedRef::StealChecked(PyObject_GetAttr(object.get(), name.get()));
 }
 
-void SetAttr(BorrowedRef object, PyObject* name, BorrowedRef value) {
-  Check(PyObject_SetAttr(object.get(), name, value.get()));
+void SetAttr(BorrowedRef object, const Name& name, BorrowedRef value) {
+  Check(PyObject_SetAttr(object.get(), name.get(), value.get()));
 }
 
 OwnedRef Tuple(std::initializer_list<BorrowedRef> items) {
@@ -27,9 +27,10 @@ OwnedRef Call(BorrowedRef callable, std::initializer_list<BorrowedRef> args,
       PyObject_Call(callable.get(), arguments.get(), kwargs.get()));
 }
 
-OwnedRef CallMethod(BorrowedRef object, PyObject* name,
+OwnedRef CallMethod(BorrowedRef object, const Name& name,
                     std::initializer_list<BorrowedRef> args) {
-  return Call(GetAttr(object, name), args);
+  OwnedRef method = GetAttr(object, name);
+  return Call(method, args);
 }
 
 bool IsTrue(BorrowedRef object) {
@@ -42,24 +43,6 @@ OwnedRef NewString(const char* text) {
 
 OwnedRef InternedString(const char* text) {
   return OwnedRef::StealChecked(PyString_InternFromString(text));
-}
-
-BorrowedRef DictGet(BorrowedRef mapping, BorrowedRef key) {
-  PyObject* const object = key.get();
-  // A string's hash is kept in the string once computed.
-  long hash = PyString_CheckExact(object)
-                  ? reinterpret_cast<PyStringObject*>(object)->ob_shash
-                  : -1;
-  if (hash == -1) {
-    hash = PyObject_Hash(object);
-    if (hash == -1) throw PyError();
-  }
-  auto* dict = reinterpret_cast<PyDictObject*>(mapping.get());
-  // The dict's own lookup, as dict.get uses it: unlike PyDict_GetItem it
-  // reports an exception raised while comparing keys.
-  PyDictEntry* entry = dict->ma_lookup(dict, object, hash);
-  if (entry == nullptr) throw PyError();
-  return BorrowedRef(entry->me_value);
 }
 
 }  // namespace volumes

@@ -2,16 +2,18 @@
 //
 // Rules of use:
 //  - Every PyObject* that module code keeps is held by an OwnedRef (a
-//    reference this code must release), by a ProcessRef (one kept for the
-//    life of the process) or among the interned names (module_state.h), or
-//    passed as a BorrowedRef (one that somebody else keeps alive for the
-//    duration of the call).  A raw pointer never turns into a BorrowedRef by
+//    reference this code must release) or by a ProcessRef (one kept for the
+//    life of the process, as the interned names are: names.h), or passed as
+//    a BorrowedRef (one that somebody else keeps alive for the duration of
+//    the call).  A raw pointer never turns into a BorrowedRef by
 //    itself: BorrowedRef(p) says, at the call, that p is borrowed, so a new
 //    reference cannot slip into a borrowed parameter and leak.
 //  - OwnedRef::StealChecked(p) takes over the new reference that an API call
 //    returned, and throws PyError when the call failed (p is null).
 //    OwnedRef::StealNullable(p) takes it over as it is, null included.
 //    OwnedRef::NewReference(b) adds a reference to a borrowed object.
+//    An OwnedRef lends a BorrowedRef only while it has a name: a temporary
+//    one does not convert, so a borrow cannot outlive its owner.
 //    Outside this file nobody writes Py_INCREF or Py_DECREF.
 //  - release() hands the reference on, to return it to the interpreter.
 //  - A failed call throws PyError with the interpreter's error indicator set.
@@ -73,8 +75,12 @@ class OwnedRef {
   }
 
   PyObject* get() const noexcept { return object_; }
-  BorrowedRef borrow() const noexcept { return BorrowedRef(object_); }
-  operator BorrowedRef() const noexcept { return BorrowedRef(object_); }
+  // Of an owner that outlives the borrow only: a temporary's reference goes
+  // with it at the end of the statement.
+  BorrowedRef borrow() const& noexcept { return BorrowedRef(object_); }
+  BorrowedRef borrow() const&& = delete;
+  operator BorrowedRef() const& noexcept { return BorrowedRef(object_); }
+  operator BorrowedRef() const&& = delete;
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
   [[nodiscard]] PyObject* release() noexcept {
@@ -88,6 +94,11 @@ class OwnedRef {
 
   PyObject* object_ = nullptr;
 };
+
+// A borrowed reference is taken of a named owner, never of a temporary one:
+// `BorrowedRef b = MakeOwned();` would hold a reference already released.
+static_assert(std::is_convertible_v<OwnedRef&, BorrowedRef>);
+static_assert(!std::is_convertible_v<OwnedRef, BorrowedRef>);
 
 inline BorrowedRef None() noexcept { return BorrowedRef(Py_None); }
 inline OwnedRef NewNone() noexcept { return OwnedRef::NewReference(None()); }

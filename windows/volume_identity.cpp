@@ -8,9 +8,8 @@
 #include <utility>
 
 #include "windows/calling_convention.h"
-#include "windows/logger.h"
-#include "windows/module_state.h"
-#include "windows/name_lookup.h"
+#include "windows/idioms.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/volume_queries.h"
 
@@ -21,16 +20,6 @@ void StartVolumeIdentity();
 OwnedRef FindVolumeIDBody(const Arguments& arguments);
 OwnedRef VolumeIDFromSerialNumberBody(const Arguments& arguments);
 OwnedRef IsFATBody(const Arguments& arguments);
-
-const char kFindVolumeIDDoc[] =
-    "Get the volume ID from the VolumeInfo service.\n"
-    "\n"
-    "  Args:\n"
-    "    stat_result: Raw stat result of the file.\n"
-    "\n"
-    "  Returns:\n"
-    "    Object to be used as volume ID. Generally string-typed.\n"
-    "  ";
 
 const char kIsFATDoc[] =
     "Returns True if the filesystem is of the FAT family.\n"
@@ -47,15 +36,24 @@ const char kIsFATDoc[] =
     "    could be found for this stat result.\n"
     "  ";
 
+namespace names {
+Name stat_result("stat_result");
+Name serial_number("serial_number");
+Name handle("handle");  // the parameter, and the attribute of a PyHANDLE
+Name st_dev("st_dev");
+Name lower("lower");
+Name WindowsError("WindowsError");
+}  // namespace names
+
 const Callable kFindVolumeID = {"FindVolumeID", CallingStyle::kOneArgument,
-                                {Plain(&Names::stat_result)}, FindVolumeIDBody,
+                                {Plain(names::stat_result)}, FindVolumeIDBody,
                                 kFindVolumeIDDoc};
 const Callable kVolumeIDFromSerialNumber = {
     "_VolumeIDFromSerialNumber", CallingStyle::kOneArgument,
-    {Plain(&Names::serial_number)}, VolumeIDFromSerialNumberBody, nullptr};
+    {Plain(names::serial_number)}, VolumeIDFromSerialNumberBody, nullptr};
 const Callable kIsFAT = {
     "IsFAT", CallingStyle::kNamedParameters,
-    {Plain(&Names::serial_number), Plain(&Names::handle)}, IsFATBody,
+    {Plain(names::serial_number), Plain(names::handle)}, IsFATBody,
     kIsFATDoc};
 
 PyMethodDef functions[] = {
@@ -101,11 +99,6 @@ struct IdentityState {
 
 IdentityState identity;
 
-// Where the module namespace held _VolumeIDFromSerialNumber and
-// FindVolumeID when last looked up.
-NamespaceSlot volume_id_function_binding;
-NamespaceSlot find_volume_id_binding;
-
 // The serial number of an exact int or long that fits 64 bits; false for
 // anything else.  Such numbers render as their digits whatever their type,
 // so equal values share one ID; no other type can be trusted to (a bool
@@ -142,10 +135,7 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   }
   OwnedRef volume_id = OwnedRef::StealChecked(
       PyNumber_Remainder(identity.volume_id_format.get(), serial));
-  if (!PyString_CheckExact(volume_id.get())) {
-    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", "str",
-          Py_TYPE(volume_id.get())->tp_name);
-  }
+  if (!PyString_CheckExact(volume_id.get())) RaiseExpected("str", volume_id);
   PyObject* interned = volume_id.release();
   PyString_InternInPlace(&interned);
   volume_id = OwnedRef::StealNullable(interned);
@@ -156,28 +146,6 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   return volume_id;
 }
 
-// _VolumeIDFromSerialNumber as the module namespace binds it when this is
-// made.  While that is still the module's own function, the ID is made
-// directly, without a call through the interpreter.
-class VolumeIDFunction {
- public:
-  VolumeIDFunction() {
-    const BorrowedRef bound =
-        volume_id_function_binding.Find(names()._VolumeIDFromSerialNumber);
-    if (!bound || !IsBuiltinOf<kVolumeIDFromSerialNumber>(bound.get())) {
-      function_ = LookupGlobal(names()._VolumeIDFromSerialNumber);
-    }
-  }
-
-  OwnedRef operator()(BorrowedRef serial_number) const {
-    if (!function_) return VolumeIDFromSerialNumber(serial_number);
-    return Call(function_, {serial_number});
-  }
-
- private:
-  OwnedRef function_;  // null: the module's own
-};
-
 // stat_result.st_dev: by position for the interpreter's own stat results.
 OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   PyObject* const object = stat_result.get();
@@ -186,11 +154,11 @@ OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
     PyObject** const items = reinterpret_cast<PyStructSequence*>(object)->ob_item;
     return OwnedRef::NewReference(BorrowedRef(items[identity.st_dev_index]));
   }
-  return GetAttr(stat_result, names().st_dev);
+  return GetAttr(stat_result, names::st_dev);
 }
 
 OwnedRef FindVolumeID(BorrowedRef stat_result) {
-  const VolumeIDFunction make_volume_id;
+  const ModuleFunction<kVolumeIDFromSerialNumber> make_volume_id;
   OwnedRef st_dev = DeviceNumberOf(stat_result);
   return make_volume_id(st_dev);
 }
@@ -198,8 +166,8 @@ OwnedRef FindVolumeID(BorrowedRef stat_result) {
 // The filesystem name of the volume holding the file that `handle.handle`
 // has open.
 OwnedRef FilesystemOfHandle(BorrowedRef handle) {
-  const std::int64_t handle_value =
-      ConvertNativeInteger(GetAttr(handle, names().handle));
+  OwnedRef handle_attribute = GetAttr(handle, names::handle);
+  const std::int64_t handle_value = ConvertNativeInteger(handle_attribute);
   return QueryVolumeInformationByHandle(handle_value).FilesystemName();
 }
 
@@ -219,18 +187,12 @@ OwnedRef IsFATBody(const Arguments& arguments) {
   if (cached && cached.get() != Py_None) return OwnedRef::NewReference(cached);
 
   OwnedRef filesystem;
-  try {
-    filesystem = FilesystemOfHandle(handle);
-  } catch (...) {
-    SetErrorFromCurrentException();
-    CaughtException caught;
-    if (!caught.Matches(LookupGlobal(names().WindowsError))) caught.Reraise();
-    HandledException handled(caught);
-    Log(names().exception, "WindowsError", {});
+  if (!ExceptAndLog([&] { filesystem = FilesystemOfHandle(handle); },
+                    ExceptionClass(names::WindowsError), "WindowsError")) {
     return NewBool(false);
   }
 
-  OwnedRef lowered = CallMethod(filesystem, names().lower);
+  OwnedRef lowered = CallMethod(filesystem, names::lower);
   const int member =
       Check(PySet_Contains(identity.fat_filesystems.get(), lowered.get()));
   OwnedRef is_fat = NewBool(member != 0);
@@ -284,17 +246,11 @@ void StartVolumeIdentity() {
 }  // namespace
 
 OwnedRef VolumeIDOf(BorrowedRef serial_number) {
-  return VolumeIDFunction()(serial_number);
+  return ModuleFunction<kVolumeIDFromSerialNumber>()(serial_number);
 }
 
 OwnedRef CallFindVolumeID(BorrowedRef stat_result) {
-  // While the namespace binds the module's own FindVolumeID, its answer is
-  // made directly.
-  const BorrowedRef bound = find_volume_id_binding.Find(names().FindVolumeID);
-  if (bound && IsBuiltinOf<kFindVolumeID>(bound.get())) {
-    return FindVolumeID(stat_result);
-  }
-  return Call(LookupGlobal(names().FindVolumeID), {stat_result});
+  return ModuleFunction<kFindVolumeID>()(stat_result);
 }
 
 void ForgetFatAnswers() { PyDict_Clear(identity.is_fat_cache.get()); }

@@ -9,6 +9,17 @@
 
 namespace volumes {
 
+// FindVolumeID's docstring, which VolumeInfo.FindVolumeID shares.
+inline constexpr char kFindVolumeIDDoc[] =
+    "Get the volume ID from the VolumeInfo service.\n"
+    "\n"
+    "  Args:\n"
+    "    stat_result: Raw stat result of the file.\n"
+    "\n"
+    "  Returns:\n"
+    "    Object to be used as volume ID. Generally string-typed.\n"
+    "  ";
+
 // Starts with _FAT_FILESYSTEMS, an empty _IS_FAT_CACHE and what volume IDs
 // are made from; then FindVolumeID, _VolumeIDFromSerialNumber and IsFAT.
 extern const Subsystem kVolumeIdentity;

@@ -3,9 +3,11 @@
 #include <optional>
 
 #include "windows/calling_convention.h"
+#include "windows/idioms.h"
 #include "windows/logger.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/volume_identity.h"
 #include "windows/volume_queries.h"
@@ -32,16 +34,6 @@ const char kVolumeInfoDoc[] =
     "  change handling.\n"
     "  ";
 
-const char kFindVolumeIDDoc[] =
-    "Get the volume ID from the VolumeInfo service.\n"
-    "\n"
-    "    Args:\n"
-    "      stat_result: Raw stat result of the file.\n"
-    "\n"
-    "    Returns:\n"
-    "      Object to be used as volume ID. Generally string-typed.\n"
-    "    ";
-
 const char kAllVolumeEntriesDoc[] =
     "Returns the volume entry dictionary.\n"
     "\n"
@@ -53,24 +45,69 @@ const char kAllVolumeEntriesDoc[] =
     "      Dictionary mapping volume IDs to volume_entry.VolumeEntry values.\n"
     "    ";
 
+namespace names {
+// The methods' parameters.
+Name self("self");
+Name stat_result("stat_result");
+Name force_update("force_update");
+Name volume_id("volume_id");
+Name st_dev("st_dev");
+Name current_volume_ids("current_volume_ids");
+// The instance's attributes and methods.
+Name volume_ids("_volume_ids");
+Name volume_entries("_volume_entries");
+Name lock("_lock");
+Name PopulateVolumeTable("_PopulateVolumeTable");
+Name FindVolumeIDForDeviceNumber("_FindVolumeIDForDeviceNumber");
+Name GetVolumeEntryForVolumeID("GetVolumeEntryForVolumeID");
+// The module's function that lists the volumes.
+Name ListVolumeNames("_ListVolumeNames");
+// What the service asks of other objects.
+Name Lock("Lock");
+Name GetMonotonicTime("GetMonotonicTime");
+Name DeviceType("DeviceType");
+Name UNKNOWN("UNKNOWN");
+Name VolumeEntry("VolumeEntry");
+Name get("get");
+Name sort("sort");
+Name key("key");
+Name len("len");
+Name match("match");
+Name group("group");
+Name encode("encode");
+Name ascii("ascii");
+Name lower("lower");
+// A VolumeEntry's keywords, in the order in which its values are made.
+Name volume("volume");
+Name mountpoint("mountpoint");
+Name device_file("device_file");
+Name device_number("device_number");
+Name uuid("uuid");
+Name model("model");
+Name device_type("device_type");
+Name label("label");
+Name filesystem("filesystem");
+Name size("size");
+}  // namespace names
+
 // In the order of the class's namespace.
 const Callable volume_info_methods[] = {
-    {"__init__", CallingStyle::kOneArgument, {Plain(&Names::self)}, InitBody,
+    {"__init__", CallingStyle::kOneArgument, {Plain(names::self)}, InitBody,
      nullptr},
     {"FindVolumeID", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::stat_result)}, FindVolumeIDBody,
-     kFindVolumeIDDoc},
+     {Plain(names::self), Plain(names::stat_result)}, FindVolumeIDBody,
+     MethodDocstring<kFindVolumeIDDoc>()},
     {"AllVolumeEntries", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), DefaultsToFalse(&Names::force_update)},
+     {Plain(names::self), DefaultsToFalse(names::force_update)},
      AllVolumeEntriesBody, kAllVolumeEntriesDoc},
     {"GetVolumeEntryForVolumeID", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::volume_id)},
+     {Plain(names::self), Plain(names::volume_id)},
      GetVolumeEntryForVolumeIDBody, nullptr},
     {"GetVolumeEntryForDeviceNumber", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::st_dev)},
+     {Plain(names::self), Plain(names::st_dev)},
      GetVolumeEntryForDeviceNumberBody, nullptr},
     {"_PopulateVolumeTable", CallingStyle::kNamedParameters,
-     {Plain(&Names::self), Plain(&Names::current_volume_ids)},
+     {Plain(names::self), Plain(names::current_volume_ids)},
      PopulateVolumeTableBody, nullptr},
 };
 
@@ -88,11 +125,13 @@ namespace {
 
 OwnedRef InitBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  SetAttr(self, names()._volume_ids, OwnedRef::StealChecked(PyDict_New()));
-  SetAttr(self, names()._volume_entries, OwnedRef::StealChecked(PyDict_New()));
-  OwnedRef lock = Call(
-      GetAttr(LookupGlobal(names().platform_utils), names().Lock), {});
-  SetAttr(self, names()._lock, lock);
+  OwnedRef volume_ids = OwnedRef::StealChecked(PyDict_New());
+  SetAttr(self, names::volume_ids, volume_ids);
+  OwnedRef volume_entries = OwnedRef::StealChecked(PyDict_New());
+  SetAttr(self, names::volume_entries, volume_entries);
+  OwnedRef lock_class = GlobalAttr(global::platform_utils, names::Lock);
+  OwnedRef lock = Call(lock_class, {});
+  SetAttr(self, names::lock, lock);
   return NewNone();
 }
 
@@ -102,12 +141,8 @@ OwnedRef FindVolumeIDBody(const Arguments& arguments) {
 
 OwnedRef GetVolumeEntryForVolumeIDBody(const Arguments& arguments) {
   OwnedRef volume_entries =
-      GetAttr(arguments.objects[0], names()._volume_entries);
-  if (!PyDict_CheckExact(volume_entries.get())) {
-    return CallMethod(volume_entries, names().get, {arguments.objects[1]});
-  }
-  const BorrowedRef entry = DictGet(volume_entries, arguments.objects[1]);
-  return entry ? OwnedRef::NewReference(entry) : NewNone();
+      GetAttr(arguments.objects[0], names::volume_entries);
+  return CallGet(volume_entries, arguments.objects[1]);
 }
 
 // The instance's own _FindVolumeIDForDeviceNumber where it has one; the
@@ -117,7 +152,7 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef st_dev = arguments.objects[1];
   OwnedRef find_volume_id = OwnedRef::StealNullable(
-      PyObject_GetAttr(self.get(), names()._FindVolumeIDForDeviceNumber));
+      PyObject_GetAttr(self.get(), names::FindVolumeIDForDeviceNumber.get()));
   OwnedRef volume_id;
   if (find_volume_id) {
     volume_id = Call(find_volume_id, {st_dev});
@@ -126,76 +161,61 @@ OwnedRef GetVolumeEntryForDeviceNumberBody(const Arguments& arguments) {
     PyErr_Clear();
     volume_id = VolumeIDOf(st_dev);
   }
-  return Call(GetAttr(self, names().GetVolumeEntryForVolumeID), {volume_id});
+  OwnedRef get_entry = GetAttr(self, names::GetVolumeEntryForVolumeID);
+  return Call(get_entry, {volume_id});
 }
 
 // --- The refresh -------------------------------------------------------------
 
+// An empty table is rebuilt without looking at force_update.
+bool RebuildWanted(BorrowedRef self, BorrowedRef force_update) {
+  OwnedRef volume_entries = GetAttr(self, names::volume_entries);
+  return !IsTrue(volume_entries) || IsTrue(force_update);
+}
+
 OwnedRef AllVolumeEntriesBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
   const BorrowedRef force_update = arguments.objects[1];
-  // An empty table is rebuilt without looking at force_update.
-  if (!IsTrue(GetAttr(self, names()._volume_entries)) || IsTrue(force_update)) {
-    OwnedRef populate = GetAttr(self, names()._PopulateVolumeTable);
-    Call(populate, {GetAttr(self, names()._volume_ids)});
+  if (RebuildWanted(self, force_update)) {
+    OwnedRef populate = GetAttr(self, names::PopulateVolumeTable);
+    OwnedRef volume_ids = GetAttr(self, names::volume_ids);
+    Call(populate, {volume_ids});
   }
-  OwnedRef volume_entries = GetAttr(self, names()._volume_entries);
-  if (PyDict_CheckExact(volume_entries.get())) {
-    return OwnedRef::StealChecked(PyDict_Copy(volume_entries.get()));
-  }
-  return CallMethod(volume_entries, names().copy);
-}
-
-// Runs one per-volume step.  An exception of the Exception family is logged
-// through LOGGER.exception with `message` and `argument`, and the volume is
-// skipped (false); any other exception passes.
-template <class Step>
-bool Protected(Step&& step, const char* message, BorrowedRef argument) {
-  try {
-    step();
-    return true;
-  } catch (...) {
-    SetErrorFromCurrentException();
-    CaughtException caught;
-    if (!caught.Matches(BorrowedRef(PyExc_Exception))) caught.Reraise();
-    HandledException handled(caught);
-    Log(names().exception, message, {argument});
-    return false;
-  }
+  OwnedRef volume_entries = GetAttr(self, names::volume_entries);
+  return CallCopy(volume_entries);
 }
 
 // The call-site test before a direct call of a query.
 void CheckExpectedType(BorrowedRef value, TypeTest type) {
-  if (!HasType(value, type)) {
-    Raise(PyExc_TypeError, "Expected %.16s, got %.200s", TypeName(type),
-          Py_TYPE(value.get())->tp_name);
-  }
+  if (!HasType(value, type)) RaiseExpected(TypeName(type), value);
 }
 
 // The shortest of the volume's mount points: a drive letter before a folder
 // mount.  Null, logged, when it has none or they cannot be read.
 OwnedRef MountPointOf(BorrowedRef volume_name) {
   OwnedRef mount_points;
-  if (!Protected(
+  if (!ExceptAndLog(
           [&] {
             CheckExpectedType(volume_name, TypeTest::kBasestring);
             mount_points = QueryVolumePathNames(volume_name);
           },
-          "Could not determine mount point for %s", volume_name)) {
+          ExceptionClass(BorrowedRef(PyExc_Exception)),
+          "Could not determine mount point for %s", {volume_name})) {
     return OwnedRef();
   }
   if (mount_points.get() == Py_None || !IsTrue(mount_points)) {
-    Log(names().debug, "Volume %s has no mount point. Skipping.",
+    Log(LogLevel::kDebug, "Volume %s has no mount point. Skipping.",
         {volume_name});
     return OwnedRef();
   }
   if (PyList_GET_SIZE(mount_points.get()) > 1) {
     // The sort is stable, so equal lengths keep the system's order.
+    OwnedRef sort = GetAttr(mount_points, names::sort);
     OwnedRef sort_options = OwnedRef::StealChecked(PyDict_New());
-    Check(PyDict_SetItem(sort_options.get(), names().key,
-                         LookupBuiltin(names().len).get()));
-    Call(GetAttr(mount_points, names().sort), {}, sort_options);
-    Log(names().debug, "Got multiple mounts for %s: %s",
+    OwnedRef len = LookupBuiltin(names::len);
+    Check(PyDict_SetItem(sort_options.get(), names::key.get(), len.get()));
+    Call(sort, {}, sort_options);
+    Log(LogLevel::kDebug, "Got multiple mounts for %s: %s",
         {volume_name, mount_points});
   }
   return OwnedRef::NewReference(
@@ -212,7 +232,7 @@ struct VolumeFacts {
 // False, logged, when the volume information cannot be read.
 bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
                      VolumeFacts& facts) {
-  return Protected(
+  return ExceptAndLog(
       [&] {
         CheckExpectedType(volume_name, TypeTest::kUnicode);
         const VolumeInformation information =
@@ -221,7 +241,8 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
         facts.serial_number = information.SerialNumber();
         facts.filesystem = information.FilesystemName();
       },
-      "Unable to fetch volume info for %r, skipping.", mount_point);
+      ExceptionClass(BorrowedRef(PyExc_Exception)),
+      "Unable to fetch volume info for %r, skipping.", {mount_point});
 }
 
 // DRIVE_TYPE_MAP's member for the volume's drive type; DeviceType.UNKNOWN
@@ -229,11 +250,9 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
 OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
   OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
-  OwnedRef drive_type_get =
-      GetAttr(LookupGlobal(names().DRIVE_TYPE_MAP), names().get);
-  OwnedRef unknown = GetAttr(
-      GetAttr(LookupGlobal(names().volume_entry), names().DeviceType),
-      names().UNKNOWN);
+  OwnedRef drive_type_get = GlobalAttr(global::DRIVE_TYPE_MAP, names::get);
+  OwnedRef device_types = GlobalAttr(global::volume_entry, names::DeviceType);
+  OwnedRef unknown = GetAttr(device_types, names::UNKNOWN);
   return Call(drive_type_get, {win_drive_type, unknown});
 }
 
@@ -243,7 +262,7 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
   const std::optional<unsigned long long> total_bytes =
       QueryTotalBytes(volume_name);
   if (!total_bytes) {
-    Log(names().debug, "Could not determine volume capacity for %r",
+    Log(LogLevel::kDebug, "Could not determine volume capacity for %r",
         {mount_point});
   }
   return total_bytes.value_or(0);
@@ -252,12 +271,12 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
 // The GUID text of a volume GUID path, as a byte string; None for another
 // name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef match = CallMethod(LookupGlobal(names().VOLUME_NAME_GUID_MATCHER),
-                              names().match, {volume_name});
+  OwnedRef matcher = LookupGlobal(global::VOLUME_NAME_GUID_MATCHER);
+  OwnedRef match = CallMethod(matcher, names::match, {volume_name});
   if (match.get() == Py_None) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
-  return CallMethod(CallMethod(match, names().group, {group_number}),
-                    names().encode, {BorrowedRef(names().ascii)});
+  OwnedRef guid = CallMethod(match, names::group, {group_number});
+  return CallMethod(guid, names::encode, {BorrowedRef(names::ascii.get())});
 }
 
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
@@ -273,41 +292,50 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
       CapacityOf(volume_name, mount_point);
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
-      GetAttr(LookupGlobal(names().volume_entry), names().VolumeEntry);
+      GlobalAttr(global::volume_entry, names::VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
   OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
-  auto set_field = [&](PyObject* keyword, BorrowedRef value) {
-    Check(PyDict_SetItem(fields.get(), keyword, value.get()));
+  auto set_field = [&](const Name& keyword, BorrowedRef value) {
+    Check(PyDict_SetItem(fields.get(), keyword.get(), value.get()));
   };
-  set_field(names().volume, VolumeIDOf(facts.serial_number));
-  set_field(names().mountpoint, mount_point);
-  set_field(names().device_file, volume_name);
-  set_field(names().device_number, facts.serial_number);
-  set_field(names().uuid, volume_uuid);
-  set_field(names().model, None());
-  set_field(names().device_type, device_type);
-  set_field(names().label, facts.label);
-  set_field(names().filesystem, CallMethod(facts.filesystem, names().lower));
-  set_field(names().size, OwnedRef::StealChecked(
-                              PyLong_FromUnsignedLongLong(capacity_bytes)));
+  OwnedRef volume_id = VolumeIDOf(facts.serial_number);
+  set_field(names::volume, volume_id);
+  set_field(names::mountpoint, mount_point);
+  set_field(names::device_file, volume_name);
+  set_field(names::device_number, facts.serial_number);
+  set_field(names::uuid, volume_uuid);
+  set_field(names::model, None());
+  set_field(names::device_type, device_type);
+  set_field(names::label, facts.label);
+  OwnedRef filesystem = CallMethod(facts.filesystem, names::lower);
+  set_field(names::filesystem, filesystem);
+  OwnedRef size =
+      OwnedRef::StealChecked(PyLong_FromUnsignedLongLong(capacity_bytes));
+  set_field(names::size, size);
   OwnedRef entry = Call(volume_entry_class, {}, fields);
-  Check(PyDict_SetItem(new_volume_entries.get(),
-                       GetAttr(entry, names().volume).get(), entry.get()));
+  OwnedRef key = GetAttr(entry, names::volume);
+  Check(PyDict_SetItem(new_volume_entries.get(), key.get(), entry.get()));
+}
+
+// utils.GetMonotonicTime()
+OwnedRef MonotonicTime() {
+  OwnedRef monotonic_time = GlobalAttr(global::utils, names::GetMonotonicTime);
+  return Call(monotonic_time, {});
 }
 
 // The body of the with statement: the rebuild itself.
 OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
-  if (GetAttr(self, names()._volume_ids).get() != current_volume_ids.get()) {
+  if (GetAttr(self, names::volume_ids).get() != current_volume_ids.get()) {
     // Another caller rebuilt the table since this one looked.
-    return GetAttr(self, names()._volume_ids);
+    return GetAttr(self, names::volume_ids);
   }
-  Log(names().info, "Refreshing volume information table.", {});
-  OwnedRef start_time =
-      Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
+  Log(LogLevel::kInfo, "Refreshing volume information table.", {});
+  OwnedRef start_time = MonotonicTime();
   OwnedRef new_volume_ids = OwnedRef::StealChecked(PyDict_New());
   OwnedRef new_volume_entries = OwnedRef::StealChecked(PyDict_New());
 
-  OwnedRef volume_names = Call(LookupGlobal(names()._ListVolumeNames), {});
+  OwnedRef list_volume_names = LookupGlobal(names::ListVolumeNames);
+  OwnedRef volume_names = Call(list_volume_names, {});
   OwnedRef iterator = OwnedRef::StealChecked(PyObject_GetIter(volume_names.get()));
   while (OwnedRef volume_name =
              OwnedRef::StealNullable(PyIter_Next(iterator.get()))) {
@@ -316,22 +344,23 @@ OwnedRef RebuildVolumeTable(BorrowedRef self, BorrowedRef current_volume_ids) {
   if (PyErr_Occurred()) throw PyError();
 
   // Readers see the old table or the new one, never a table being built.
-  SetAttr(self, names()._volume_ids, new_volume_ids);
-  SetAttr(self, names()._volume_entries, new_volume_entries);
+  SetAttr(self, names::volume_ids, new_volume_ids);
+  SetAttr(self, names::volume_entries, new_volume_entries);
 
-  Log(names().info, "Got new volume entries: %r", {new_volume_entries});
-  OwnedRef end_time =
-      Call(GetAttr(LookupGlobal(names().utils), names().GetMonotonicTime), {});
+  Log(LogLevel::kInfo, "Got new volume entries: %r", {new_volume_entries});
+  OwnedRef end_time = MonotonicTime();
   OwnedRef elapsed =
       OwnedRef::StealChecked(PyNumber_Subtract(end_time.get(), start_time.get()));
-  Log(names().info, "Volume information refresh complete in %gs.", {elapsed});
+  Log(LogLevel::kInfo, "Volume information refresh complete in %gs.",
+      {elapsed});
   ForgetFatAnswers();
   return new_volume_ids;
 }
 
 OwnedRef PopulateVolumeTableBody(const Arguments& arguments) {
   const BorrowedRef self = arguments.objects[0];
-  return With(GetAttr(self, names()._lock), [&] {
+  OwnedRef lock = GetAttr(self, names::lock);
+  return With(lock, [&] {
     return RebuildVolumeTable(self, arguments.objects[1]);
   });
 }

@@ -6,8 +6,9 @@
 #include "windows/buffers.h"
 #include "windows/find_volume_handle.h"
 #include "windows/handle_bits.h"
+#include "windows/idioms.h"
 #include "windows/logger.h"
-#include "windows/module_state.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/text.h"
 #include "windows/windows_error.h"
@@ -89,17 +90,23 @@ const char kListVolumeNamesDoc[] =
     "    WindowsError: If calls to the Windows API fail.\n"
     "  ";
 
+namespace names {
+Name handle("handle");
+Name path("path");
+Name guid_path("guid_path");
+}  // namespace names
+
 const Callable kGetVolumeInformationByHandle = {
     "GetVolumeInformationByHandle", CallingStyle::kOneArgument,
-    {NativeInteger(&Names::handle)}, GetVolumeInformationByHandleBody,
+    {NativeInteger(names::handle)}, GetVolumeInformationByHandleBody,
     kGetVolumeInformationByHandleDoc};
 const Callable kGetVolumeInformation = {
     "GetVolumeInformation", CallingStyle::kOneArgument,
-    {Typed(&Names::path, TypeTest::kUnicode)}, GetVolumeInformationBody,
+    {Typed(names::path, TypeTest::kUnicode)}, GetVolumeInformationBody,
     kGetVolumeInformationDoc};
 const Callable kGetVolumePathNamesForVolumeName = {
     "_GetVolumePathNamesForVolumeName", CallingStyle::kOneArgument,
-    {Typed(&Names::guid_path, TypeTest::kBasestring)}, GetVolumePathNamesBody,
+    {Typed(names::guid_path, TypeTest::kBasestring)}, GetVolumePathNamesBody,
     kGetVolumePathNamesForVolumeNameDoc};
 const Callable kListVolumeNames = {"_ListVolumeNames",
                                    CallingStyle::kNoArguments,
@@ -189,7 +196,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
     if (SameText(current_name,
                  BorrowedRef(PyList_GET_ITEM(volume_names.get(), count - 1)))) {
       // Some systems hand out the last name again instead of ending.
-      Log(names().error, "FindNextVolume improperly returned same value %s",
+      Log(LogLevel::kError, "FindNextVolume improperly returned same value %s",
           {current_name});
       break;
     }
@@ -223,8 +230,8 @@ OwnedRef VolumeInformation::SerialNumber() const {
 }
 
 OwnedRef VolumeInformation::FilesystemName() const {
-  return EncodeFilesystemName(
-      UnicodeFromWideBuffer(filesystem, kNameBufferLength));
+  OwnedRef name = UnicodeFromWideBuffer(filesystem, kNameBufferLength);
+  return EncodeFilesystemName(name);
 }
 
 OwnedRef VolumeInformation::ToTuple() const {
@@ -259,13 +266,15 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
+    OwnedRef held_bytes = ByteCount(buffer_length);
     if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
-      Log(names().error, "Could not write path names into %s-byte buffer.",
-          {ByteCount(buffer_length)});
+      Log(LogLevel::kError, "Could not write path names into %s-byte buffer.",
+          {held_bytes});
       RaiseWindowsError(error);
     }
-    Log(names().debug, "%s isn't big enough, allocating %s bytes.",
-        {ByteCount(buffer_length), ByteCount(returned_length)});
+    OwnedRef needed_bytes = ByteCount(returned_length);
+    Log(LogLevel::kDebug, "%s isn't big enough, allocating %s bytes.",
+        {held_bytes, needed_bytes});
     buffer_length = returned_length;
     path_names.Allocate(buffer_length);
   }
@@ -276,9 +285,7 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
 }
 
 VolumeInformation QueryVolumeInformation(BorrowedRef path) {
-  if (path.get() == Py_None) {
-    Raise(PyExc_TypeError, "Expected unicode, got None");
-  }
+  if (path.get() == Py_None) RaiseExpected("unicode", path);
   platform::WideString root_path = WideFromUnicode(path, "path");
   if (!platform::IsRootPath(root_path)) root_path.push_back('\\');
   VolumeInformation information;

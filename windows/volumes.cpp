@@ -8,12 +8,14 @@
 // the one file that knows every subsystem.
 #include <Python.h>
 
+#include <utility>
 #include <vector>
 
 #include "windows/calling_convention.h"
 #include "windows/function_type.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
+#include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/refs.h"
 #include "windows/registration.h"
@@ -36,10 +38,22 @@ const Subsystem* const kSubsystems[] = {
     &kVolumeInfoService,
 };
 
+namespace names {
+Name dunder_import("__import__");
+Name dunder_name("__name__");
+Name logging("logging");
+Name re("re");
+Name service("service");
+Name getLogger("getLogger");
+Name compile("compile");
+Name Singleton("Singleton");
+Name DeviceType("DeviceType");
+}  // namespace names
+
 // "windows.volumes", as the interpreter named the module.
 ProcessRef module_name;
 
-void Bind(PyObject* name, BorrowedRef value) {
+void Bind(PyObject* name, OwnedRef value) {
   Check(PyDict_SetItem(State().globals.get(), name, value.get()));
 }
 
@@ -63,28 +77,28 @@ PyMethodDef* ModuleMethodTable() {
 // performs them at module level: the built-in __import__ with the module's
 // namespace as globals and the implicit relative import (level -1).
 OwnedRef HostImport(const char* module, BorrowedRef fromlist) {
-  OwnedRef import_function = LookupBuiltin(names().__import__);
+  OwnedRef import_function = LookupBuiltin(names::dunder_import);
   OwnedRef name = NewString(module);
   OwnedRef level = OwnedRef::StealChecked(PyInt_FromLong(-1));
   const BorrowedRef globals = State().globals;
   return Call(import_function, {name, globals, globals, fromlist, level});
 }
 
-void ImportModule(PyObject* module) {
-  Bind(module, HostImport(PyString_AS_STRING(module), None()));
+void ImportModule(const Name& module) {
+  Bind(module.get(), HostImport(module.text(), None()));
 }
 
-void ImportFrom(const char* module, PyObject* name) {
-  OwnedRef package = HostImport(module, Tuple({BorrowedRef(name)}));
+void ImportFrom(const char* module, const Name& name) {
+  OwnedRef fromlist = Tuple({BorrowedRef(name.get())});
+  OwnedRef package = HostImport(module, fromlist);
   OwnedRef value =
-      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name));
+      OwnedRef::StealNullable(PyObject_GetAttr(package.get(), name.get()));
   if (!value) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
     PyErr_Clear();
-    Raise(PyExc_ImportError, "cannot import name %.230s",
-          PyString_AS_STRING(name));
+    Raise(PyExc_ImportError, "cannot import name %.230s", name.text());
   }
-  Bind(name, value);
+  Bind(name.get(), std::move(value));
 }
 
 void BuildDriveTypeMap() {
@@ -102,13 +116,12 @@ void BuildDriveTypeMap() {
   long code = 0;
   for (const char* member : kDeviceTypes) {
     OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
-    OwnedRef device_type =
-        GetAttr(LookupGlobal(names().volume_entry), names().DeviceType);
+    OwnedRef device_type = GlobalAttr(global::volume_entry, names::DeviceType);
     OwnedRef value = OwnedRef::StealChecked(
         PyObject_GetAttrString(device_type.get(), member));
     Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
   }
-  Bind(names().DRIVE_TYPE_MAP, drive_type_map);
+  Bind(global::DRIVE_TYPE_MAP.get(), std::move(drive_type_map));
 }
 
 void CreateClass(const ClassDef& definition) {
@@ -125,8 +138,7 @@ void CreateClass(const ClassDef& definition) {
     Check(PyDict_SetItemString(namespace_dict.get(), method.name,
                                function.get()));
   }
-  OwnedRef singleton =
-      GetAttr(LookupGlobal(names().service), names().Singleton);
+  OwnedRef singleton = GlobalAttr(names::service, names::Singleton);
   // The metaclass is that of the one base, object: type.
   OwnedRef bases =
       Tuple({BorrowedRef(reinterpret_cast<PyObject*>(&PyBaseObject_Type))});
@@ -137,23 +149,23 @@ void CreateClass(const ClassDef& definition) {
 }
 
 void ImportsAndConstants() {
-  ImportModule(names().logging);
-  ImportModule(names().re);
-  ImportFrom("common", names().utils);
-  ImportFrom("common", names().volume_entry);
-  ImportFrom("common.service", names().service);
-  ImportFrom("platforms", names().platform_utils);
+  ImportModule(names::logging);
+  ImportModule(names::re);
+  ImportFrom("common", global::utils);
+  ImportFrom("common", global::volume_entry);
+  ImportFrom("common.service", names::service);
+  ImportFrom("platforms", global::platform_utils);
 
-  Bind(names().LOGGER, Call(GetAttr(LookupGlobal(names().logging),
-                                    names().getLogger),
-                            {LookupGlobal(names().__name__)}));
+  OwnedRef get_logger = GlobalAttr(names::logging, names::getLogger);
+  OwnedRef logger_name = LookupGlobal(names::dunder_name);
+  Bind(global::LOGGER.get(), Call(get_logger, {logger_name}));
 
   BuildDriveTypeMap();
 
   // Every backslash here is one character of the pattern.
   OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  Bind(names().VOLUME_NAME_GUID_MATCHER,
-       Call(GetAttr(LookupGlobal(names().re), names().compile), {pattern}));
+  OwnedRef compile = GlobalAttr(names::re, names::compile);
+  Bind(global::VOLUME_NAME_GUID_MATCHER.get(), Call(compile, {pattern}));
 }
 
 void StartUp() {
@@ -165,8 +177,8 @@ void StartUp() {
   if (module == nullptr) throw PyError();
   State().globals.Reset(
       OwnedRef::NewReference(BorrowedRef(PyModule_GetDict(module))));
-  module_name.Reset(OwnedRef::NewReference(
-      BorrowedRef(PyDict_GetItem(State().globals.get(), names().__name__))));
+  module_name.Reset(OwnedRef::NewReference(BorrowedRef(
+      PyDict_GetItem(State().globals.get(), names::dunder_name.get()))));
 
   LocateRaiseWindowsError();
   ImportsAndConstants();

@@ -1,17 +1,42 @@
 #include "windows/with_statement.h"
 
-namespace volumes {
-namespace detail {
+#include "windows/names.h"
 
-OwnedRef LookupSpecial(BorrowedRef object, const char* name,
-                       PyObject* interned) {
-  PyObject* cache = interned;
-  PyObject* method =
-      _PyObject_LookupSpecial(object.get(), const_cast<char*>(name), &cache);
+namespace volumes {
+namespace {
+
+namespace names {
+Name dunder_enter("__enter__");
+Name dunder_exit("__exit__");
+}  // namespace names
+
+// A special method, looked up on the object's type as the interpreter
+// looks it up; AttributeError with the method's name where it has none.
+OwnedRef LookupSpecial(BorrowedRef object, const Name& name) {
+  PyObject* cache = name.get();
+  PyObject* method = _PyObject_LookupSpecial(
+      object.get(), const_cast<char*>(name.text()), &cache);
   if (method == nullptr && !PyErr_Occurred()) {
-    PyErr_SetObject(PyExc_AttributeError, interned);
+    PyErr_SetObject(PyExc_AttributeError, name.get());
   }
   return OwnedRef::StealChecked(method);
+}
+
+}  // namespace
+
+namespace detail {
+
+OwnedRef Enter(BorrowedRef manager) {
+  OwnedRef exit = LookupSpecial(manager, names::dunder_exit);
+  OwnedRef enter = LookupSpecial(manager, names::dunder_enter);
+  Call(enter, {});
+  return exit;
+}
+
+bool ExitSwallows(BorrowedRef exit, const CaughtException& caught) {
+  OwnedRef result =
+      Call(exit, {caught.type(), caught.value(), caught.traceback()});
+  return IsTrue(result);
 }
 
 }  // namespace detail

@@ -3,7 +3,6 @@
 
 #include <Python.h>
 
-#include "windows/module_state.h"
 #include "windows/object_protocol.h"
 #include "windows/refs.h"
 
@@ -21,24 +20,22 @@ OwnedRef With(BorrowedRef manager, Body&& body);
 // --- Implementation of the template ------------------------------------------
 
 namespace detail {
-OwnedRef LookupSpecial(BorrowedRef object, const char* name, PyObject* interned);
+// Looks __exit__ and __enter__ up, calls __enter__, and gives __exit__.
+OwnedRef Enter(BorrowedRef manager);
+// Calls __exit__ with the exception; whether its result swallows it.
+bool ExitSwallows(BorrowedRef exit, const CaughtException& caught);
 }  // namespace detail
 
 template <class Body>
 OwnedRef With(BorrowedRef manager, Body&& body) {
-  OwnedRef exit = detail::LookupSpecial(manager, "__exit__", names().__exit__);
-  OwnedRef enter =
-      detail::LookupSpecial(manager, "__enter__", names().__enter__);
-  Call(enter, {});
+  OwnedRef exit = detail::Enter(manager);
   OwnedRef result;
   try {
     result = body();
   } catch (...) {
     SetErrorFromCurrentException();
     CaughtException caught;
-    if (IsTrue(Call(exit, {caught.type(), caught.value(), caught.traceback()}))) {
-      return NewNone();
-    }
+    if (detail::ExitSwallows(exit, caught)) return NewNone();
     caught.Reraise();
   }
   Call(exit, {None(), None(), None()});
