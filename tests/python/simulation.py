@@ -93,11 +93,19 @@ class Rebound(object):
       setattr(volumes, name, value)
 
 
+def Scaled(count, long_count):
+  """`count` in the test command, `long_count` behind VOLUMES_LONG_CHECKS=1,
+  which runs the long versions of the checks."""
+  return long_count if os.environ.get('VOLUMES_LONG_CHECKS') == '1' else count
+
+
+def VolumeName(guid):
+  return u'\\\\?\\Volume{%s}\\' % guid
+
+
 def Volume(guid, paths=(), **fields):
-  """A volume object of a machine file, named \\\\?\\Volume{<guid>}\\."""
-  volume = {'name': u'\\\\?\\Volume{%s}\\' % guid, 'paths': list(paths)}
-  volume.update(fields)
-  return volume
+  """A volume object of a machine file, named VolumeName(guid)."""
+  return dict(fields, name=VolumeName(guid), paths=list(paths))
 
 
 class CapturedLogs(logging.Handler):
@@ -137,29 +145,51 @@ class CapturedLogs(logging.Handler):
 
 
 class SimulatedMachineTestCase(unittest.TestCase):
-  """Each test gets its own machine file, journal and log capture."""
+  """Each test gets a directory of machine files, a journal and the module's
+  log; the switch and the journal are restored after it.  A suite that
+  makes thousands of calls sets MANY_CALLS: no journal, and log records
+  formatted but not kept."""
+
+  MANY_CALLS = False
+  _SWITCHES = ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL')
 
   def setUp(self):
     self.directory = tempfile.mkdtemp(prefix='volumes-test-')
     self.machine_file = os.path.join(self.directory, 'machine.json')
     self.journal_file = os.path.join(self.directory, 'journal')
-    os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
-    self.logs = CapturedLogs(self)
+    self.saved_switches = [(name, os.environ.get(name))
+                           for name in self._SWITCHES]
+    os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    if not self.MANY_CALLS:
+      os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
+    self.logs = CapturedLogs(self, keep=not self.MANY_CALLS)
 
   def tearDown(self):
-    os.environ.pop('VOLUMES_SIMULATION', None)
-    os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    for name, value in self.saved_switches:
+      if value is None:
+        os.environ.pop(name, None)
+      else:
+        os.environ[name] = value
     shutil.rmtree(self.directory)
 
-  def UseMachine(self, volumes=(), **top_level):
-    """Describes the machine: a new file renamed over the old one."""
-    machine = dict(top_level, volumes=list(volumes))
-    staging = self.machine_file + '.new'
-    with open(staging, 'w') as out:
-      json.dump(machine, out)
-    ReplaceFile(staging, self.machine_file)
-    os.environ['VOLUMES_SIMULATION'] = self.machine_file
+  def WriteMachine(self, machine=(), name='machine.json', **top_level):
+    """Writes a machine by renaming a new file over the old one; returns its
+    path.  `machine` is a list of volume objects (with the top-level keys
+    as keywords), a whole machine's dict, or the file's text."""
+    if isinstance(machine, (list, tuple)):
+      machine = dict(top_level, volumes=list(machine))
+    path = os.path.join(self.directory, name)
+    with open(path + '.new', 'wb') as out:
+      out.write(machine if isinstance(machine, str) else json.dumps(machine))
+    ReplaceFile(path + '.new', path)
+    return path
+
+  def UseMachine(self, machine=(), name='machine.json', **top_level):
+    """Writes the machine and switches to it, its journal empty."""
+    path = self.WriteMachine(machine, name, **top_level)
+    os.environ['VOLUMES_SIMULATION'] = path
     self.ClearJournal()
+    return path
 
   def ClearJournal(self):
     if os.path.exists(self.journal_file):
@@ -180,3 +210,8 @@ class SimulatedMachineTestCase(unittest.TestCase):
       function(*args, **kwargs)
     self.assertEqual(str(caught.exception), message)
     return caught.exception
+
+  def assertWindowsError(self, code, function, *args):
+    with self.assertRaises(WindowsError) as caught:
+      function(*args)
+    self.assertEqual(caught.exception.winerror, code)

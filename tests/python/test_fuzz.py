@@ -10,7 +10,7 @@ import random
 import sys
 import unittest
 
-from hardening_support import MachineFilesTestCase, Rebound, Scaled, VolumeName
+from simulation import Rebound, Scaled, SimulatedMachineTestCase, VolumeName
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -155,7 +155,9 @@ def Hostilities(rng):
   return rng.choice(choices)
 
 
-class FuzzTest(MachineFilesTestCase):
+class FuzzTest(SimulatedMachineTestCase):
+
+  MANY_CALLS = True
 
   def Machines(self):
     volume = {'name': VolumeName('a'), 'paths': [u'C:\\', u'D:\\x\\'],

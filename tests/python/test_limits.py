@@ -9,7 +9,7 @@ import struct
 import sys
 import unittest
 
-from hardening_support import Handle, MachineFilesTestCase, VolumeName
+from simulation import Handle, SimulatedMachineTestCase, VolumeName
 from windows import volumes
 
 PAIR = u'\U0001F600'  # two UTF-16 units
@@ -33,7 +33,7 @@ def NameOf(units, pair_at=None):
   return u'n' * pair_at + PAIR + u'n' * (units - pair_at - 2)
 
 
-class LimitsTest(MachineFilesTestCase):
+class LimitsTest(SimulatedMachineTestCase):
 
   def testVolumeNamesAroundTheNameBuffer(self):
     # The buffer holds 260 units and the NUL.

@@ -10,9 +10,8 @@ import os
 import sys
 import unittest
 
-from hardening_support import (Handle, MachineFilesTestCase, Scaled, Stat,
-                               VolumeName)
-from simulation import ROOT, CapturedLogs
+from simulation import (ROOT, Handle, Scaled, SimulatedMachineTestCase, Stat,
+                        VolumeName)
 from windows import volumes
 
 sys.path.insert(0, os.path.join(ROOT, 'bench'))
@@ -41,10 +40,12 @@ def Snapshot(watched):
   return snapshot
 
 
-class RefcountTest(MachineFilesTestCase):
+class RefcountTest(SimulatedMachineTestCase):
+
+  MANY_CALLS = True
 
   def setUp(self):
-    MachineFilesTestCase.setUp(self)
+    SimulatedMachineTestCase.setUp(self)
     many_paths = [u'M:\\mount%03d\\' % n for n in range(40)]
     self.machine = self.WriteMachine({'volumes': [
         {'name': VolumeName('a'), 'paths': [u'C:\\'], 'serial': 1,
@@ -65,7 +66,6 @@ class RefcountTest(MachineFilesTestCase):
          'find_next_error': {'after': 1, 'code': 5}}, 'next_fails.json')
     self.broken = self.WriteMachine('{"volumes": 1e400}', 'broken.json')
     os.environ['VOLUMES_SIMULATION'] = self.machine
-    CapturedLogs(self, keep=False)  # every log line is formatted
 
   def Paths(self):
     """(name, machine, callable, args, kwargs) of every path to run."""
