@@ -1,5 +1,6 @@
 """Test support: simulated machines, their journal, the log capture of every
-suite, and the stand-ins that the module's callers pass (stat results, handles)."""
+suite, and the stand-ins that the module's callers pass (stat results,
+handles: bench/call_paths.py)."""
 
 import json
 import logging
@@ -11,8 +12,11 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# The command's parts, which the suites use too.
+# The command's parts, and (behind the rest) what the suites share with the
+# benchmark's checks.
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
+sys.path.append(os.path.join(ROOT, 'bench'))
+from call_paths import Handle, Stat  # pylint: disable=g-import-not-at-top,unused-import
 from volume_tool import file_volume  # pylint: disable=g-import-not-at-top,unused-import
 from volume_tool.replace_file import ReplaceFile  # pylint: disable=g-import-not-at-top,unused-import
 
@@ -50,20 +54,6 @@ def WhyNoMountNamespace(*commands):
                        stdout=null):
       return '%s missing' % ' or '.join(commands)
   return None
-
-
-class Handle(object):
-  """What IsFAT receives as `handle`: an object with a `handle` attribute."""
-
-  def __init__(self, handle):
-    self.handle = handle
-
-
-class Stat(object):
-  """A stat result as FindVolumeID reads it: only st_dev."""
-
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
 
 
 class Rebound(object):

@@ -12,6 +12,7 @@ import unittest
 
 from simulation import Rebound, Scaled, SimulatedMachineTestCase, VolumeName
 from windows import volumes
+import call_paths  # pylint: disable=g-bad-import-order
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
@@ -120,19 +121,6 @@ KEYWORDS = ['path', 'handle', 'guid_path', 'stat_result', 'serial_number',
             'self', 'size', u'path', 'x' * 300]
 
 
-def Callables(service):
-  functions = [volumes.GetVolumeInformationByHandle,
-               volumes.GetVolumeInformation,
-               volumes._GetVolumePathNamesForVolumeName,
-               volumes._ListVolumeNames, volumes.FindVolumeID,
-               volumes._VolumeIDFromSerialNumber, volumes.IsFAT]
-  methods = [getattr(service, name) for name in sorted(dir(VolumeInfoClass))
-             if not name.startswith('__') and callable(getattr(service, name))]
-  unbound = [getattr(VolumeInfoClass, name) for name in ('AllVolumeEntries',
-                                                         'FindVolumeID')]
-  return functions + methods + unbound + [VolumeInfoClass]
-
-
 def Hostilities(rng):
   """Rebindings of module globals for the length of one call."""
   def Raising(*unused, **unused_too):
@@ -180,7 +168,7 @@ class FuzzTest(SimulatedMachineTestCase):
     rng = random.Random(SEED)
     machines = self.Machines()
     service = VolumeInfoClass()
-    callables = Callables(service)
+    callables = call_paths.Callables(volumes, service)
     stderr = os.dup(2)
     null = os.open(os.devnull, os.O_WRONLY)
     os.dup2(null, 2)  # the refused files' lines
