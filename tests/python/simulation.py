@@ -2,6 +2,7 @@
 suite, and the stand-ins that the module's callers pass (stat results,
 handles: bench/call_paths.py)."""
 
+import contextlib
 import json
 import logging
 import os
@@ -17,6 +18,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
 sys.path.append(os.path.join(ROOT, 'bench'))
 from call_paths import Handle, Stat  # pylint: disable=g-import-not-at-top,unused-import
+from volume_tool import diagnostics  # pylint: disable=g-import-not-at-top
 from volume_tool import file_volume  # pylint: disable=g-import-not-at-top,unused-import
 from volume_tool.replace_file import ReplaceFile  # pylint: disable=g-import-not-at-top,unused-import
 
@@ -38,6 +40,18 @@ def WindowsErrorText(code):
     winwrap.RaiseWindowsError(code)
   except WindowsError as error:
     return str(error)
+
+
+@contextlib.contextmanager
+def PlatformLinesDropped():
+  """Sends what the platform writes on the process's standard error (a
+  refused machine file's line, at every call) nowhere, for the block."""
+  with open(os.devnull, 'w') as null:
+    restore = diagnostics.PointStandardError(null.fileno())
+    try:
+      yield
+    finally:
+      restore()
 
 
 def WhyNoMountNamespace(*commands):

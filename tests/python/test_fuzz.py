@@ -10,7 +10,8 @@ import random
 import sys
 import unittest
 
-from simulation import Rebound, Scaled, SimulatedMachineTestCase, VolumeName
+from simulation import (PlatformLinesDropped, Rebound, Scaled,
+                        SimulatedMachineTestCase, VolumeName)
 from windows import volumes
 import call_paths  # pylint: disable=g-bad-import-order
 
@@ -169,11 +170,8 @@ class FuzzTest(SimulatedMachineTestCase):
     machines = self.Machines()
     service = VolumeInfoClass()
     callables = call_paths.Callables(volumes, service)
-    stderr = os.dup(2)
-    null = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(null, 2)  # the refused files' lines
     calls = 0
-    try:
+    with PlatformLinesDropped():
       for _ in range(CALLS_PER_CALLABLE):
         for function in callables:
           os.environ['VOLUMES_SIMULATION'] = rng.choice(machines + [''])
@@ -190,10 +188,6 @@ class FuzzTest(SimulatedMachineTestCase):
                          args, kwargs, error))
           except Exception:  # pylint: disable=broad-except
             pass
-    finally:
-      os.dup2(stderr, 2)
-      os.close(null)
-      os.close(stderr)
     sys.stderr.write('%d fuzzed calls of %d callables\n' % (calls, len(callables)))
 
 

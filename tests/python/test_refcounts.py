@@ -10,12 +10,11 @@ import os
 import sys
 import unittest
 
-from simulation import Scaled, SimulatedMachineTestCase
+from simulation import PlatformLinesDropped, Scaled, SimulatedMachineTestCase
 from windows import volumes
 # On the path that simulation makes:
 import call_paths  # pylint: disable=g-bad-import-order
 import process_memory  # pylint: disable=g-bad-import-order
-from volume_tool import diagnostics  # pylint: disable=g-bad-import-order
 
 CALLS = Scaled(5000, 100000)
 WARM_UP = 200
@@ -53,13 +52,8 @@ class RefcountTest(SimulatedMachineTestCase):
 
   def testCountsAndMemoryStayFlat(self):
     grown = []
-    with open(os.devnull, 'w') as null:
-      # The broken file's lines.
-      restore = diagnostics.PointStandardError(null.fileno())
-      try:
-        paths, calls = self.RunPaths(self.Paths(), grown)
-      finally:
-        restore()
+    with PlatformLinesDropped():
+      paths, calls = self.RunPaths(self.Paths(), grown)
     sys.stderr.write('%d paths, %d calls\n' % (paths, calls))
     self.assertEqual(grown, [])
 
