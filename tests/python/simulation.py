@@ -1,6 +1,6 @@
 """Test support: simulated machines, their journal, the log capture of every
-suite, and the stand-ins that the module's callers pass (stat results,
-handles: bench/call_paths.py)."""
+suite, and the stand-ins that the module's callers pass (stat results and
+handles, from bench/call_paths.py)."""
 
 import contextlib
 import json
@@ -13,8 +13,8 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# The command's parts, and (behind the rest) what the suites share with the
-# benchmark's checks.
+# The command's parts; and bench/, for what the suites share with the leak
+# check, last so that its scripts shadow no module.
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
 sys.path.append(os.path.join(ROOT, 'bench'))
 from call_paths import Handle, Stat  # pylint: disable=g-import-not-at-top,unused-import
@@ -163,8 +163,9 @@ class SimulatedMachineTestCase(unittest.TestCase):
     self.journal_file = os.path.join(self.directory, 'journal')
     self.saved_switches = [(name, os.environ.get(name))
                            for name in self._SWITCHES]
-    os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
-    if not self.MANY_CALLS:
+    if self.MANY_CALLS:
+      os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    else:
       os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
     self.logs = CapturedLogs(self, keep=not self.MANY_CALLS)
 
