@@ -9,7 +9,7 @@ import textwrap
 import time
 import unittest
 
-from simulation import CapturedLogs, SimulatedMachineTestCase, VolumeName
+from simulation import CapturedLogs, SimulatedMachineTestCase, Volume, VolumeName
 from windows import volumes
 
 CONFIGURATION_ERROR = 1610
@@ -29,8 +29,7 @@ class HardeningTest(SimulatedMachineTestCase):
     return CapturedLogs(self, on_record=RunOnce)
 
   def RepeatedName(self):
-    return {'volumes': [{'name': VolumeName('a')}, {'name': VolumeName('a')},
-                        {'name': VolumeName('b')}]}
+    return [Volume('a'), Volume('a'), Volume('b')]
 
   def testNumbersTooLargeForAnyTypeFailEveryCall(self):
     for text in ['{"find_first_error": 1e400}', '{"find_first_error": -1e400}',

@@ -28,12 +28,11 @@ def Snapshot(watched):
   """What must stay flat; measured the same way each time, so that what the
   measuring itself holds cancels out."""
   gc.collect()
-  snapshot = {'objects': len(gc.get_objects()),
-              'refcounts': map(sys.getrefcount, watched),
-              'malloc': process_memory.AllocatedBytes() or 0,
-              'resident': process_memory.ResidentBytes() or 0,
-              'handles': process_memory.OpenHandles() or 0}
-  return snapshot
+  return {'objects': len(gc.get_objects()),
+          'refcounts': map(sys.getrefcount, watched),
+          'malloc': process_memory.AllocatedBytes() or 0,
+          'resident': process_memory.ResidentBytes() or 0,
+          'handles': process_memory.OpenHandles() or 0}
 
 
 class RefcountTest(SimulatedMachineTestCase):
