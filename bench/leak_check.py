@@ -31,14 +31,15 @@ def Swallow(function, *args, **kwargs):
 
 
 def Grew(name, function, args, kwargs, rounds):
+  # Where the allocators cannot be read (under the sanitizers), the objects.
   for _ in range(1000):
     Swallow(function, *args, **kwargs)
   gc.collect()
-  allocated, objects = AllocatedBytes(), len(gc.get_objects())
+  allocated, objects = AllocatedBytes() or 0, len(gc.get_objects())
   for _ in range(rounds):
     Swallow(function, *args, **kwargs)
   gc.collect()
-  growth = AllocatedBytes() - allocated
+  growth = (AllocatedBytes() or 0) - allocated
   object_growth = len(gc.get_objects()) - objects
   leaked = growth > 64 * 1024 or object_growth > 10
   print '%-50s %8d bytes %6d objects after %d rounds%s' % (
