@@ -88,6 +88,8 @@ environment:
   Relative paths, in PATH and in these, are taken from the current directory.
   A PATH is a file of this machine: a simulated machine shows the volume
   whose serial number is that of the volume that holds the file here.
+  What the module writes on standard error (such as why a machine file is
+  unusable) is shown as it is, each line once.
 
 exit status:
   0  success; with --poll, a change was printed, or Ctrl-C ended it
@@ -364,11 +366,11 @@ def Listing(simulated, messages, work):
       result = work()
     except WindowsError as error:
       listing_error = error
-  lines, unusable = platform_messages.Lines(PROG)
-  # A broken machine file has been named, precisely, by the lines above;
-  # Windows' words for it would only say "corrupt".
+  lines = list(platform_messages.lines)
+  # Where the platform said something, its lines explain
+  # ERROR_BAD_CONFIGURATION precisely; Windows' words would say "corrupt".
   if listing_error is not None and not (
-      unusable and listing_error.winerror == ERROR_BAD_CONFIGURATION):
+      lines and listing_error.winerror == ERROR_BAD_CONFIGURATION):
     lines.append(messages.Line(u'cannot list the volumes: %s' %
                                text.Text(str(listing_error))))
   return result, lines

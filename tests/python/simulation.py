@@ -1,6 +1,8 @@
 """Test support: simulated machines, their journal, the log capture of every
-suite, and the stand-ins that the module's callers pass (stat results, handles)."""
+suite, and the stand-ins that the module's callers pass (stat results and
+handles, from bench/call_paths.py)."""
 
+import contextlib
 import json
 import logging
 import os
@@ -11,8 +13,12 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# The command's parts, which the suites use too.
+# The command's parts; and bench/, for what the suites share with the leak
+# check, last so that its scripts shadow no module.
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
+sys.path.append(os.path.join(ROOT, 'bench'))
+from call_paths import Handle, Stat  # pylint: disable=g-import-not-at-top,unused-import
+from volume_tool import diagnostics  # pylint: disable=g-import-not-at-top
 from volume_tool import file_volume  # pylint: disable=g-import-not-at-top,unused-import
 from volume_tool.replace_file import ReplaceFile  # pylint: disable=g-import-not-at-top,unused-import
 
@@ -36,6 +42,18 @@ def WindowsErrorText(code):
     return str(error)
 
 
+@contextlib.contextmanager
+def PlatformLinesDropped():
+  """Sends what the platform writes on the process's standard error (a
+  refused machine file's line, at every call) nowhere, for the block."""
+  with open(os.devnull, 'w') as null:
+    restore = diagnostics.PointStandardError(null.fileno())
+    try:
+      yield
+    finally:
+      restore()
+
+
 def WhyNoMountNamespace(*commands):
   """Why a private mount namespace, with `commands` in it, cannot be had
   here; None where it can."""
@@ -50,20 +68,6 @@ def WhyNoMountNamespace(*commands):
                        stdout=null):
       return '%s missing' % ' or '.join(commands)
   return None
-
-
-class Handle(object):
-  """What IsFAT receives as `handle`: an object with a `handle` attribute."""
-
-  def __init__(self, handle):
-    self.handle = handle
-
-
-class Stat(object):
-  """A stat result as FindVolumeID reads it: only st_dev."""
-
-  def __init__(self, st_dev):
-    self.st_dev = st_dev
 
 
 class Rebound(object):
@@ -93,11 +97,19 @@ class Rebound(object):
       setattr(volumes, name, value)
 
 
+def Scaled(count, long_count):
+  """`count` in the test command, `long_count` behind VOLUMES_LONG_CHECKS=1,
+  which runs the long versions of the checks."""
+  return long_count if os.environ.get('VOLUMES_LONG_CHECKS') == '1' else count
+
+
+def VolumeName(guid):
+  return u'\\\\?\\Volume{%s}\\' % guid
+
+
 def Volume(guid, paths=(), **fields):
-  """A volume object of a machine file, named \\\\?\\Volume{<guid>}\\."""
-  volume = {'name': u'\\\\?\\Volume{%s}\\' % guid, 'paths': list(paths)}
-  volume.update(fields)
-  return volume
+  """A volume object of a machine file, named VolumeName(guid)."""
+  return dict(fields, name=VolumeName(guid), paths=list(paths))
 
 
 class CapturedLogs(logging.Handler):
@@ -137,29 +149,52 @@ class CapturedLogs(logging.Handler):
 
 
 class SimulatedMachineTestCase(unittest.TestCase):
-  """Each test gets its own machine file, journal and log capture."""
+  """Each test gets a directory of machine files, a journal and the module's
+  log; the switch and the journal are restored after it.  A suite that
+  makes thousands of calls sets MANY_CALLS: no journal, and log records
+  formatted but not kept."""
+
+  MANY_CALLS = False
+  _SWITCHES = ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL')
 
   def setUp(self):
     self.directory = tempfile.mkdtemp(prefix='volumes-test-')
     self.machine_file = os.path.join(self.directory, 'machine.json')
     self.journal_file = os.path.join(self.directory, 'journal')
-    os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
-    self.logs = CapturedLogs(self)
+    self.saved_switches = [(name, os.environ.get(name))
+                           for name in self._SWITCHES]
+    if self.MANY_CALLS:
+      os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    else:
+      os.environ['VOLUMES_SIMULATION_JOURNAL'] = self.journal_file
+    self.logs = CapturedLogs(self, keep=not self.MANY_CALLS)
 
   def tearDown(self):
-    os.environ.pop('VOLUMES_SIMULATION', None)
-    os.environ.pop('VOLUMES_SIMULATION_JOURNAL', None)
+    for name, value in self.saved_switches:
+      if value is None:
+        os.environ.pop(name, None)
+      else:
+        os.environ[name] = value
     shutil.rmtree(self.directory)
 
-  def UseMachine(self, volumes=(), **top_level):
-    """Describes the machine: a new file renamed over the old one."""
-    machine = dict(top_level, volumes=list(volumes))
-    staging = self.machine_file + '.new'
-    with open(staging, 'w') as out:
-      json.dump(machine, out)
-    ReplaceFile(staging, self.machine_file)
-    os.environ['VOLUMES_SIMULATION'] = self.machine_file
+  def WriteMachine(self, machine=(), name='machine.json', **top_level):
+    """Writes a machine by renaming a new file over the old one; returns its
+    path.  `machine` is a list of volume objects (with the top-level keys
+    as keywords), a whole machine's dict, or the file's text."""
+    if isinstance(machine, (list, tuple)):
+      machine = dict(top_level, volumes=list(machine))
+    path = os.path.join(self.directory, name)
+    with open(path + '.new', 'wb') as out:
+      out.write(machine if isinstance(machine, str) else json.dumps(machine))
+    ReplaceFile(path + '.new', path)
+    return path
+
+  def UseMachine(self, machine=(), name='machine.json', **top_level):
+    """Writes the machine and switches to it, its journal empty."""
+    path = self.WriteMachine(machine, name, **top_level)
+    os.environ['VOLUMES_SIMULATION'] = path
     self.ClearJournal()
+    return path
 
   def ClearJournal(self):
     if os.path.exists(self.journal_file):
@@ -180,3 +215,8 @@ class SimulatedMachineTestCase(unittest.TestCase):
       function(*args, **kwargs)
     self.assertEqual(str(caught.exception), message)
     return caught.exception
+
+  def assertWindowsError(self, code, function, *args):
+    with self.assertRaises(WindowsError) as caught:
+      function(*args)
+    self.assertEqual(caught.exception.winerror, code)

@@ -10,8 +10,10 @@ import random
 import sys
 import unittest
 
-from hardening_support import MachineFilesTestCase, Rebound, Scaled, VolumeName
+from simulation import (PlatformLinesDropped, Rebound, Scaled,
+                        SimulatedMachineTestCase, VolumeName)
 from windows import volumes
+import call_paths  # pylint: disable=g-bad-import-order
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
 
@@ -120,19 +122,6 @@ KEYWORDS = ['path', 'handle', 'guid_path', 'stat_result', 'serial_number',
             'self', 'size', u'path', 'x' * 300]
 
 
-def Callables(service):
-  functions = [volumes.GetVolumeInformationByHandle,
-               volumes.GetVolumeInformation,
-               volumes._GetVolumePathNamesForVolumeName,
-               volumes._ListVolumeNames, volumes.FindVolumeID,
-               volumes._VolumeIDFromSerialNumber, volumes.IsFAT]
-  methods = [getattr(service, name) for name in sorted(dir(VolumeInfoClass))
-             if not name.startswith('__') and callable(getattr(service, name))]
-  unbound = [getattr(VolumeInfoClass, name) for name in ('AllVolumeEntries',
-                                                         'FindVolumeID')]
-  return functions + methods + unbound + [VolumeInfoClass]
-
-
 def Hostilities(rng):
   """Rebindings of module globals for the length of one call."""
   def Raising(*unused, **unused_too):
@@ -155,7 +144,9 @@ def Hostilities(rng):
   return rng.choice(choices)
 
 
-class FuzzTest(MachineFilesTestCase):
+class FuzzTest(SimulatedMachineTestCase):
+
+  MANY_CALLS = True
 
   def Machines(self):
     volume = {'name': VolumeName('a'), 'paths': [u'C:\\', u'D:\\x\\'],
@@ -178,12 +169,9 @@ class FuzzTest(MachineFilesTestCase):
     rng = random.Random(SEED)
     machines = self.Machines()
     service = VolumeInfoClass()
-    callables = Callables(service)
-    stderr = os.dup(2)
-    null = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(null, 2)  # the refused files' lines
+    callables = call_paths.Callables(volumes, service)
     calls = 0
-    try:
+    with PlatformLinesDropped():
       for _ in range(CALLS_PER_CALLABLE):
         for function in callables:
           os.environ['VOLUMES_SIMULATION'] = rng.choice(machines + [''])
@@ -200,10 +188,6 @@ class FuzzTest(MachineFilesTestCase):
                          args, kwargs, error))
           except Exception:  # pylint: disable=broad-except
             pass
-    finally:
-      os.dup2(stderr, 2)
-      os.close(null)
-      os.close(stderr)
     sys.stderr.write('%d fuzzed calls of %d callables\n' % (calls, len(callables)))
 
 

@@ -9,14 +9,13 @@ import textwrap
 import time
 import unittest
 
-from hardening_support import MachineFilesTestCase, VolumeName
-from simulation import CapturedLogs
+from simulation import CapturedLogs, SimulatedMachineTestCase, Volume, VolumeName
 from windows import volumes
 
 CONFIGURATION_ERROR = 1610
 
 
-class HardeningTest(MachineFilesTestCase):
+class HardeningTest(SimulatedMachineTestCase):
 
   def WhenLogged(self, action):
     """Runs `action` once, when the first record is logged: when the
@@ -30,8 +29,7 @@ class HardeningTest(MachineFilesTestCase):
     return CapturedLogs(self, on_record=RunOnce)
 
   def RepeatedName(self):
-    return {'volumes': [{'name': VolumeName('a')}, {'name': VolumeName('a')},
-                        {'name': VolumeName('b')}]}
+    return [Volume('a'), Volume('a'), Volume('b')]
 
   def testNumbersTooLargeForAnyTypeFailEveryCall(self):
     for text in ['{"find_first_error": 1e400}', '{"find_first_error": -1e400}',
@@ -48,12 +46,9 @@ class HardeningTest(MachineFilesTestCase):
     self.assertEqual(volumes._ListVolumeNames(), [VolumeName('a')])
     self.assertWindowsError(CONFIGURATION_ERROR, volumes._ListVolumeNames)
     # The handle was closed: the next enumeration gets the first value.
-    journal = os.path.join(self.directory, 'journal')
-    os.environ['VOLUMES_SIMULATION_JOURNAL'] = journal
     self.UseMachine(self.RepeatedName())
     volumes._ListVolumeNames()
-    with open(journal) as lines:
-      self.assertIn('FindVolumeClose\t1\n', lines.readlines())
+    self.assertEqual(self.Journal('FindVolumeClose'), [('FindVolumeClose', '1')])
 
   def testACallToldToFailWithCodeZeroFails(self):
     self.UseMachine({'find_first_error': 0, 'volumes': [{'name': u'A'}]})

@@ -10,16 +10,11 @@ import os
 import sys
 import unittest
 
-from hardening_support import (Handle, MachineFilesTestCase, Scaled, Stat,
-                               VolumeName)
-from simulation import ROOT, CapturedLogs
+from simulation import PlatformLinesDropped, Scaled, SimulatedMachineTestCase
 from windows import volumes
-
-sys.path.insert(0, os.path.join(ROOT, 'bench'))
-import process_memory  # pylint: disable=g-import-not-at-top
-from volume_tool import diagnostics  # pylint: disable=g-import-not-at-top
-
-VolumeInfoClass = volumes.VolumeInfo.__wrapped__
+# On the path that simulation makes:
+import call_paths  # pylint: disable=g-bad-import-order
+import process_memory  # pylint: disable=g-bad-import-order
 
 CALLS = Scaled(5000, 100000)
 WARM_UP = 200
@@ -33,118 +28,40 @@ def Snapshot(watched):
   """What must stay flat; measured the same way each time, so that what the
   measuring itself holds cancels out."""
   gc.collect()
-  snapshot = {'objects': len(gc.get_objects()),
-              'refcounts': map(sys.getrefcount, watched),
-              'malloc': process_memory.AllocatedBytes() or 0,
-              'resident': process_memory.ResidentBytes() or 0,
-              'handles': process_memory.OpenHandles() or 0}
-  return snapshot
+  return {'objects': len(gc.get_objects()),
+          'refcounts': map(sys.getrefcount, watched),
+          'malloc': process_memory.AllocatedBytes() or 0,
+          'resident': process_memory.ResidentBytes() or 0,
+          'handles': process_memory.OpenHandles() or 0}
 
 
-class RefcountTest(MachineFilesTestCase):
+class RefcountTest(SimulatedMachineTestCase):
 
-  def setUp(self):
-    MachineFilesTestCase.setUp(self)
-    many_paths = [u'M:\\mount%03d\\' % n for n in range(40)]
-    self.machine = self.WriteMachine({'volumes': [
-        {'name': VolumeName('a'), 'paths': [u'C:\\'], 'serial': 1,
-         'handles': [1], 'filesystem': 'FAT32', 'total_bytes': 10},
-        {'name': VolumeName('b'), 'paths': many_paths, 'serial': 2,
-         'handles': [2]},
-        {'name': VolumeName('c'), 'paths': [u'I:\\'], 'serial': 3,
-         'handles': [3], 'fail': {'info': 21, 'capacity': 5,
-                                  'paths': {'code': 5, 'returned_length': 9}}},
-        {'name': VolumeName('d'), 'paths': [u'L:\\'], 'serial': 4,
-         'label': u'x' * 261}]})
-    self.repeated = self.WriteMachine({'volumes': [
-        {'name': VolumeName('a')}, {'name': VolumeName('a')}]}, 'repeated.json')
-    self.first_fails = self.WriteMachine({'find_first_error': 21},
-                                         'first_fails.json')
-    self.next_fails = self.WriteMachine(
-        {'volumes': [{'name': u'A'}, {'name': u'B'}],
-         'find_next_error': {'after': 1, 'code': 5}}, 'next_fails.json')
-    self.broken = self.WriteMachine('{"volumes": 1e400}', 'broken.json')
-    os.environ['VOLUMES_SIMULATION'] = self.machine
-    CapturedLogs(self, keep=False)  # every log line is formatted
+  MANY_CALLS = True
 
   def Paths(self):
     """(name, machine, callable, args, kwargs) of every path to run."""
-    service = VolumeInfoClass()
-    service.AllVolumeEntries()
-    marker = service._volume_ids
-    stat = os.stat(self.machine)
-    m, repeated = self.machine, self.repeated
-    return [
-        # Pays for what the measuring loop makes once, on its first round.
-        (None, m, len, ((),), {}),
-        ('GetVolumeInformation', m, volumes.GetVolumeInformation, (u'C:\\',), {}),
-        ('GetVolumeInformation keyword', m, volumes.GetVolumeInformation, (), {'path': u'C:\\'}),
-        ('GetVolumeInformation unknown', m, volumes.GetVolumeInformation, (u'Q:\\',), {}),
-        ('GetVolumeInformation failing', m, volumes.GetVolumeInformation, (u'I:\\',), {}),
-        ('GetVolumeInformation label too long', m, volumes.GetVolumeInformation, (u'L:\\',), {}),
-        ('GetVolumeInformation str', m, volumes.GetVolumeInformation, ('C:\\',), {}),
-        ('GetVolumeInformation no argument', m, volumes.GetVolumeInformation, (), {}),
-        ('GetVolumeInformation bad keyword', m, volumes.GetVolumeInformation, (u'C:\\',), {'size': 1}),
-        ('GetVolumeInformation broken file', self.broken, volumes.GetVolumeInformation, (u'C:\\',), {}),
-        ('GetVolumeInformationByHandle', m, volumes.GetVolumeInformationByHandle, (Handle(1),), {}),
-        ('GetVolumeInformationByHandle unknown', m, volumes.GetVolumeInformationByHandle, (Handle(99),), {}),
-        ('GetVolumeInformationByHandle str handle', m, volumes.GetVolumeInformationByHandle, (Handle('x'),), {}),
-        ('GetVolumeInformationByHandle no handle', m, volumes.GetVolumeInformationByHandle, (object(),), {}),
-        ('_GetVolumePathNamesForVolumeName', m, volumes._GetVolumePathNamesForVolumeName, (VolumeName('a'),), {}),
-        ('_GetVolumePathNamesForVolumeName growing', m, volumes._GetVolumePathNamesForVolumeName, (VolumeName('b'),), {}),
-        ('_GetVolumePathNamesForVolumeName failing', m, volumes._GetVolumePathNamesForVolumeName, (VolumeName('c'),), {}),
-        ('_GetVolumePathNamesForVolumeName unknown', m, volumes._GetVolumePathNamesForVolumeName, (u'nothing',), {}),
-        ('_GetVolumePathNamesForVolumeName str', m, volumes._GetVolumePathNamesForVolumeName, ('x',), {}),
-        ('_ListVolumeNames', m, volumes._ListVolumeNames, (), {}),
-        ('_ListVolumeNames repeated name', repeated, volumes._ListVolumeNames, (), {}),
-        ('_ListVolumeNames first fails', self.first_fails, volumes._ListVolumeNames, (), {}),
-        ('_ListVolumeNames next fails', self.next_fails, volumes._ListVolumeNames, (), {}),
-        ('_ListVolumeNames extra argument', m, volumes._ListVolumeNames, (1,), {}),
-        ('FindVolumeID', m, volumes.FindVolumeID, (stat,), {}),
-        ('FindVolumeID no st_dev', m, volumes.FindVolumeID, (object(),), {}),
-        ('FindVolumeID str st_dev', m, volumes.FindVolumeID, (Stat('x'),), {}),
-        ('FindVolumeID huge st_dev', m, volumes.FindVolumeID, (Stat(2**70),), {}),
-        ('_VolumeIDFromSerialNumber', m, volumes._VolumeIDFromSerialNumber, (7,), {}),
-        ('_VolumeIDFromSerialNumber long', m, volumes._VolumeIDFromSerialNumber, (2**40,), {}),
-        ('_VolumeIDFromSerialNumber str', m, volumes._VolumeIDFromSerialNumber, ('7',), {}),
-        ('IsFAT cached', m, volumes.IsFAT, (1, Handle(1)), {}),
-        ('IsFAT keywords', m, volumes.IsFAT, (), {'serial_number': 2, 'handle': Handle(2)}),
-        ('IsFAT failing', m, volumes.IsFAT, (3, Handle(3)), {}),
-        ('IsFAT one argument', m, volumes.IsFAT, (1,), {}),
-        ('IsFAT repeated keyword', m, volumes.IsFAT, (1, 2), {'serial_number': 3}),
-        ('IsFAT bad handle', m, volumes.IsFAT, (9, Handle('x')), {}),
-        ('AllVolumeEntries', m, service.AllVolumeEntries, (), {}),
-        ('AllVolumeEntries forced', m, service.AllVolumeEntries, (True,), {}),
-        ('AllVolumeEntries too many', m, service.AllVolumeEntries, (True, 1), {}),
-        ('AllVolumeEntries empty table', self.first_fails, VolumeInfoClass().AllVolumeEntries, (), {}),
-        ('GetVolumeEntryForVolumeID', m, service.GetVolumeEntryForVolumeID, ('serial:1',), {}),
-        ('GetVolumeEntryForVolumeID missing', m, service.GetVolumeEntryForVolumeID, (u'serial:9',), {}),
-        ('GetVolumeEntryForDeviceNumber', m, service.GetVolumeEntryForDeviceNumber, (1,), {}),
-        ('GetVolumeEntryForDeviceNumber missing', m, service.GetVolumeEntryForDeviceNumber, (99,), {}),
-        ('VolumeInfo.FindVolumeID', m, service.FindVolumeID, (stat,), {}),
-        ('_PopulateVolumeTable stale', m, service._PopulateVolumeTable, ({},), {}),
-        ('_PopulateVolumeTable current', m, service._PopulateVolumeTable, (marker,), {}),
-        ('VolumeInfo()', m, VolumeInfoClass, (), {}),
-    ]
+    paths = call_paths.Paths(volumes, call_paths.WriteMachines(self.directory))
+    # Pays for what the measuring loop makes once, on its first round.
+    return [(None, paths[0][1], len, ((),), {})] + paths
+
+  def testEveryCallableHasAPath(self):
+    named = set(path[0].split()[0] for path in self.Paths()[1:])
+    self.assertEqual(named, set(call_paths.CallableNames(volumes)))
 
   def testCountsAndMemoryStayFlat(self):
     grown = []
-    with open(os.devnull, 'w') as null:
-      # The broken file's lines.
-      restore = diagnostics.PointStandardError(null.fileno())
-      try:
-        paths, calls = self.RunPaths(grown)
-      finally:
-        restore()
+    with PlatformLinesDropped():
+      paths, calls = self.RunPaths(self.Paths(), grown)
     sys.stderr.write('%d paths, %d calls\n' % (paths, calls))
     self.assertEqual(grown, [])
 
-  def RunPaths(self, grown):
+  def RunPaths(self, paths, grown):
     calls = 0
     # Every name the loop binds exists before the first measurement, so the
     # first path is measured as the others are.
     before = after = growth = outcome = watched = Snapshot([])
-    for name, machine, function, args, kwargs in self.Paths():
+    for name, machine, function, args, kwargs in paths:
       os.environ['VOLUMES_SIMULATION'] = machine
       watched = list(args) + kwargs.values() + [None, True, False]
       outcome = self.Outcome(function, args, kwargs)
@@ -169,7 +86,7 @@ class RefcountTest(MachineFilesTestCase):
            growth['resident'] > RESIDENT_SLACK)):
         if name is not None:
           grown.append((name, growth))
-    return len(self.Paths()) - 1, calls
+    return len(paths) - 1, calls
 
   def Outcome(self, function, args, kwargs):
     """The result, or the exception's class for a call that raises."""

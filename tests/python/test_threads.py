@@ -11,9 +11,8 @@ import sys
 import threading
 import unittest
 
-from hardening_support import (Handle, MachineFilesTestCase, Rebound,
-                               ReplaceFile, Scaled, Stat, VolumeName)
-from simulation import CapturedLogs
+from simulation import (CapturedLogs, Handle, Rebound, ReplaceFile, Scaled,
+                        SimulatedMachineTestCase, Stat, VolumeName)
 from windows import volumes
 
 VolumeInfoClass = volumes.VolumeInfo.__wrapped__
@@ -89,14 +88,15 @@ class Generations(object):
       switch()
 
 
-class ThreadsTest(MachineFilesTestCase):
+class ThreadsTest(SimulatedMachineTestCase):
+
+  MANY_CALLS = True
 
   def setUp(self):
-    MachineFilesTestCase.setUp(self)
+    SimulatedMachineTestCase.setUp(self)
     self.staged = [self.WriteMachine(Machine(g), 'staged%d.json' % g)
                    for g in range(MACHINES)]
     self.UseMachine(Machine(0))
-    self.machine_file = os.environ['VOLUMES_SIMULATION']
     self.logs = CapturedLogs(self, logging.INFO)
 
   def Rebuilds(self):

@@ -5,26 +5,20 @@ import os
 import sys
 import unittest
 
-from simulation import SimulatedMachineTestCase, Volume
-from test_volume_table_tool import RunTool, WORKSTATION
+from simulation import Volume
+from test_volume_table_tool import ToolTestCase, WORKSTATION
 
 # What a simulated machine cannot show: the space of this machine's mounts.
 SPACE_KEYS = ('used', 'avail', 'use%')
 NO_SPACE_COLUMNS = 'MOUNTPOINTS,LABEL,FSTYPE,TYPE,SIZE,VOLUME,GUIDPATH,UUID,SERIAL'
 
 
-class CaptureTest(SimulatedMachineTestCase):
-
-  def Run(self, *args):
-    return RunTool(args)
+class CaptureTest(ToolTestCase):
 
   def Views(self, machine_file):
     """The JSON volumes, less the space, the table and the log of a
-    machine."""
-    if machine_file:
-      os.environ['VOLUMES_SIMULATION'] = machine_file
-    else:
-      os.environ.pop('VOLUMES_SIMULATION', None)
+    machine (None: this one)."""
+    os.environ['VOLUMES_SIMULATION'] = machine_file or ''
     status, out, log = self.Run('--json')
     self.assertEqual(status, 0)
     volumes = json.loads(out)['volumes']
@@ -37,10 +31,7 @@ class CaptureTest(SimulatedMachineTestCase):
 
   def Capture(self, machine_file):
     captured = os.path.join(self.directory, 'captured.json')
-    if machine_file:
-      os.environ['VOLUMES_SIMULATION'] = machine_file
-    else:
-      os.environ.pop('VOLUMES_SIMULATION', None)
+    os.environ['VOLUMES_SIMULATION'] = machine_file or ''
     status, out, _ = self.Run('--capture', captured)
     self.assertEqual((status, out), (0, ''))
     with open(captured) as machine:

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from simulation import SimulatedMachineTestCase, Volume, WhyNoMountNamespace
-from test_volume_table_tool import RunTool, TOOL
+from test_volume_table_tool import BadSerialLine, RunTool, TOOL
 from volume_tool import watch
 
 WAIT = 10  # seconds: how long a test waits for what must come
@@ -91,15 +91,18 @@ class Watching(object):
 class SimulatedMachineTest(SimulatedMachineTestCase):
 
   def Watch(self, *args):
-    """The command watching, until 3 s pass without a change: a process
-    without a console of its own cannot be sent Ctrl-C on Windows."""
-    watching = Watching(('--interval', '0.05', '--timeout', '3000') + args)
+    """The command watching, until 3 s pass without a change (a process
+    without a console of its own cannot be sent Ctrl-C on Windows).  Its
+    looks are half a second apart, so that a file replaced after one look
+    is whole at the next: a look across a replacement sees parts of both."""
+    watching = Watching(('--interval', '0.5', '--timeout', '3000') + args)
     self.addCleanup(watching.Kill)
     return watching
 
   def WaitForFirstLook(self):
+    # Its last call of the table's: the capacity of the machine's one volume.
     deadline = time.time() + WAIT
-    while not self.Journal('FindVolumeClose'):
+    while not self.Journal('GetDiskFreeSpaceExW'):
       self.assertLess(time.time(), deadline)
       time.sleep(0.01)
 
@@ -145,15 +148,13 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
     watching = self.Watch('-r', '-n', '-o', 'VOLUME')
     self.WaitForFirstLook()
     self.UseMachine([Volume('a', [u'/a/'], serial=-1)])
-    time.sleep(0.5)  # ten looks at the bad file
+    time.sleep(1.2)  # two looks at the bad file
     self.UseMachine([Volume('a', [u'/a/'], serial=1),
                      Volume('b', [u'/b/'], serial=2)])
     self.assertEqual(watching.Line(), 'add serial:2')
     status, out, err = watching.End(interrupt=False)
     self.assertEqual((status, out), (0, ''))
-    self.assertEqual(err, 'volume_table: VOLUMES_SIMULATION=%s: volumes[0]'
-                     '.serial: must be an integer from 0 to 4294967295\n'
-                     % self.machine_file)
+    self.assertEqual(err, BadSerialLine(self.machine_file))
 
 
 @unittest.skipUnless(sys.platform.startswith('linux'), 'a Linux mount table')

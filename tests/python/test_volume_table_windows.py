@@ -16,9 +16,7 @@ import unittest
 from simulation import (ROOT, RealSerial, SimulatedMachineTestCase, Volume,
                         file_volume)
 from test_volume_table_tool import BuildTree, RunTool, TOOL
-
-sys.path.insert(0, os.path.join(ROOT, 'bench'))
-import process_memory  # pylint: disable=g-import-not-at-top
+import process_memory  # pylint: disable=g-bad-import-order
 
 SMOKE_TEST = os.path.join(ROOT, 'tools', 'windows_smoke_test.py')
 HANDLES = list(range(1, 4096))

@@ -19,12 +19,11 @@ from volume_tool import disk_space
 from volume_tool import replace_file
 from volume_tool import text
 
-# GetDriveTypeW's codes of the table's device types.  The table has one type
-# for removable media and CD-ROM drives; an optical format tells the latter.
-_DRIVE_TYPES = {'UNKNOWN': 0, 'REMOVABLE': 2, 'INTERNAL': 3, 'NETWORK': 4,
-                'RAM': 6}
+# GetDriveTypeW's codes that the table's device types cannot give back:
+# "cannot be determined", for a volume that the table lacks, and CD-ROM,
+# which DRIVE_TYPE_MAP counts with the removable drives (an optical format
+# tells it from them).
 _DRIVE_UNKNOWN = 0
-_DRIVE_REMOVABLE = 2
 _DRIVE_CDROM = 5
 _OPTICAL_FILESYSTEMS = frozenset(('iso9660', 'udf'))
 
@@ -63,7 +62,7 @@ def CaptureMachine(volumes, table, simulated):
     if use_kernel32:
       _AskKernel32(name, volume, fail)
     else:
-      _AskTable(entries.get(name), volume, simulated)
+      _AskTable(entries.get(name), volumes.DRIVE_TYPE_MAP, volume, simulated)
     if fail:
       volume['fail'] = fail
     machine_volumes.append(volume)
@@ -83,14 +82,24 @@ def _AskKernel32(name, volume, fail):
     volume['total_bytes'] = capacity[0]
 
 
-def _AskTable(entry, volume, simulated):
+def DriveTypeCode(drive_type_map, device_type, filesystem):
+  """The GetDriveTypeW code of a table entry's device type: the module's own
+  DRIVE_TYPE_MAP read backwards.  Where several codes map to the type, the
+  smallest stands for it (UNKNOWN is 0 rather than "no root directory",
+  REMOVABLE the removable drive), except that the CD-ROM's type with an
+  optical format is the CD-ROM."""
+  if (device_type == drive_type_map.get(_DRIVE_CDROM) and
+      text.Text(filesystem).lower() in _OPTICAL_FILESYSTEMS):
+    return _DRIVE_CDROM
+  codes = [code for code, mapped in drive_type_map.items()
+           if mapped == device_type]
+  return min(codes) if codes else _DRIVE_UNKNOWN
+
+
+def _AskTable(entry, drive_type_map, volume, simulated):
   if entry is not None:
-    drive_type = _DRIVE_TYPES.get(
-        getattr(entry.device_type, 'name', None), _DRIVE_UNKNOWN)
-    if (drive_type == _DRIVE_REMOVABLE and
-        text.Text(entry.filesystem).lower() in _OPTICAL_FILESYSTEMS):
-      drive_type = _DRIVE_CDROM
-    volume['drive_type'] = drive_type
+    volume['drive_type'] = DriveTypeCode(drive_type_map, entry.device_type,
+                                         entry.filesystem)
     volume['total_bytes'] = entry.size
     return
   # Left out of the table (its volume information failed, say): the size is

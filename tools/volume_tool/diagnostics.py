@@ -1,5 +1,5 @@
 """What the command says on standard error besides its own errors: the
-platform layer's messages, once each and in the command's words, and the
+platform layer's lines, once each and as the platform wrote them, and the
 module's log, readable."""
 
 import logging
@@ -7,16 +7,14 @@ import os
 import sys
 import traceback
 
+from common import volume_entry
 from volume_tool import text
-
-PLATFORM_PREFIX = 'volume simulation: '
-TABLE_MESSAGE = 'Got new volume entries: %r'
 
 
 class PlatformMessages(object):
   """Keeps what the platform layer writes to standard error while the block
-  runs: a broken machine file makes it write one line per volume call, and
-  the command says the problem once instead.
+  runs, each line once: a broken machine file makes it write the same line
+  at every volume call.
 
   The platform writes to the process's standard error itself, beneath
   sys.stderr, so that is pointed at a temporary file for the duration.
@@ -52,23 +50,6 @@ class PlatformMessages(object):
       sys.stderr.write(''.join(line + '\n' for line in self.lines))
     return False
 
-  def Lines(self, prefix):
-    """Each kept line once, the platform's in the command's words; and
-    whether the simulation file was found unusable."""
-    machine_file = os.environ.get('VOLUMES_SIMULATION', '')
-    file_prefix = '%s%s: ' % (PLATFORM_PREFIX, _PlatformName(machine_file))
-    unusable = False
-    lines = []
-    for line in self.lines:
-      if machine_file and line.startswith(file_prefix):
-        unusable = True
-        line = '%s: VOLUMES_SIMULATION=%s: %s' % (
-            prefix, machine_file, line[len(file_prefix):])
-      elif line.startswith(PLATFORM_PREFIX):
-        line = '%s: %s' % (prefix, line[len(PLATFORM_PREFIX):])
-      lines.append(line)
-    return lines, unusable
-
 
 def PointStandardError(descriptor):
   """Points the process's standard error at the open file `descriptor`;
@@ -96,14 +77,6 @@ def PointStandardError(descriptor):
   saved = kernel32.GetStdHandle(std_error_handle)
   kernel32.SetStdHandle(std_error_handle, msvcrt.get_osfhandle(descriptor))
   return lambda: kernel32.SetStdHandle(std_error_handle, saved)
-
-
-def _PlatformName(name):
-  """A name as the platform layer writes it: UTF-8.  On Windows the
-  environment's names come to Python in the ANSI code page."""
-  if os.name == 'nt':
-    return name.decode('mbcs').encode('utf-8')
-  return name
 
 
 class QuietRepeats(logging.Filter):
@@ -141,6 +114,19 @@ def _EntryLine(entry):
                  entry.model))
 
 
+def _VolumeTable(record):
+  """The record's one argument when it is a volume table, a dict of
+  VolumeEntry records (logging unpacks a lone dict that is not empty);
+  otherwise None."""
+  table = record.args
+  if isinstance(table, tuple) and len(table) == 1:
+    table = table[0]
+  if isinstance(table, dict) and all(
+      isinstance(entry, volume_entry.VolumeEntry) for entry in table.values()):
+    return table
+  return None
+
+
 class ReadableFormatter(logging.Formatter):
   """One line per record, the level first; the new table one volume per
   line instead of one repr of the whole dict; an exception as its last line
@@ -151,12 +137,10 @@ class ReadableFormatter(logging.Formatter):
     self.encoding = encoding
 
   def format(self, record):
-    lines = []
-    table = record.args
-    if isinstance(table, tuple) and len(table) == 1:
-      table = table[0]
-    if record.msg == TABLE_MESSAGE and isinstance(table, dict):
-      lines.append(u'Got new volume entries: %d' % len(table))
+    table = _VolumeTable(record)
+    if table is not None:
+      # The record's own words, the number of volumes in place of the table.
+      lines = [text.Text(record.msg % len(table))]
       lines.extend(_EntryLine(entry) for entry in sorted(
           table.values(), key=lambda entry: text.Text(entry.mountpoint)))
     else:
@@ -164,7 +148,7 @@ class ReadableFormatter(logging.Formatter):
       if record.exc_info and record.exc_info[0]:
         message += u' (%s)' % text.Text(traceback.format_exception_only(
             *record.exc_info[:2])[-1].strip())
-      lines.append(message)
+      lines = [message]
     lines[0] = u'%s %s' % (record.levelname, lines[0])
     return u'\n'.join(text.Safe(line, self.encoding)
                       for line in lines).encode(self.encoding)
