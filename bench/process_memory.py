@@ -106,10 +106,16 @@ def _Kernel32():
 
 def _HeapBytesInUse():
   kernel32 = _Kernel32()
-  heaps = (ctypes.c_void_p * 64)()
-  count = kernel32.GetProcessHeaps(len(heaps), heaps)
-  if not 0 < count <= len(heaps):
-    return None
+  # As many heaps as the process has, asked again should one be made
+  # between the two calls.
+  count = kernel32.GetProcessHeaps(0, None)
+  while True:
+    heaps = (ctypes.c_void_p * count)()
+    count = kernel32.GetProcessHeaps(len(heaps), heaps)
+    if 0 < count <= len(heaps):
+      break
+    if count == 0:
+      return None
   total = 0
   entry = _HeapEntry()
   for heap in heaps[:count]:
