@@ -35,7 +35,9 @@ def ResidentBytes():
     counters.cb = ctypes.sizeof(counters)
     _Kernel32().K32GetProcessMemoryInfo(
         _Kernel32().GetCurrentProcess(), ctypes.byref(counters), counters.cb)
-    return counters.PrivateUsage
+    # The commit charge, which PrivateUsage repeats where it is filled in
+    # (Wine leaves it 0).
+    return counters.PagefileUsage
   if not sys.platform.startswith('linux'):
     return None
   with open('/proc/self/statm') as statm:
@@ -43,7 +45,8 @@ def ResidentBytes():
 
 
 def OpenHandles():
-  """Open handles (Windows) or file descriptors (Linux); None elsewhere."""
+  """Open handles (Windows) or file descriptors (Linux); None elsewhere.
+  Wine counts no handles: there it is always 0."""
   if WINDOWS:
     count = ctypes.c_uint32()
     _Kernel32().GetProcessHandleCount(_Kernel32().GetCurrentProcess(),
@@ -61,13 +64,12 @@ class _MallInfo2(ctypes.Structure):
 
 
 class _ProcessMemoryCounters(ctypes.Structure):
-  """PROCESS_MEMORY_COUNTERS_EX."""
+  """PROCESS_MEMORY_COUNTERS."""
   _fields_ = [('cb', ctypes.c_uint32), ('PageFaultCount', ctypes.c_uint32)] + [
       (name, ctypes.c_size_t) for name in (
           'PeakWorkingSetSize', 'WorkingSetSize', 'QuotaPeakPagedPoolUsage',
           'QuotaPagedPoolUsage', 'QuotaPeakNonPagedPoolUsage',
-          'QuotaNonPagedPoolUsage', 'PagefileUsage', 'PeakPagefileUsage',
-          'PrivateUsage')]
+          'QuotaNonPagedPoolUsage', 'PagefileUsage', 'PeakPagefileUsage')]
 
 
 class _HeapEntry(ctypes.Structure):
