@@ -64,6 +64,7 @@ std::string SystemMessage(unsigned long code) {
     case 234: return "More data is available.";
     case 534: return "Arithmetic result exceeded 32 bits.";
     case 1117: return "The request could not be performed because of an I/O device error.";
+    case 1460: return "This operation returned because the timeout period expired.";
     case 1610: return "The configuration data for this product is corrupt.  Contact your support personnel.";
     default: return std::string();
   }

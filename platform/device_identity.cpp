@@ -120,20 +120,20 @@ void PublishedIdentities::FromCache(const std::string& device_path,
   }
 }
 
-DeviceIdentity IdentifyDevice(const char* source, dev_t device,
-                              PublishedIdentities& published) {
-  DeviceIdentity identity;
+Probe ProbeDevice(const std::string& source) {
+  Probe probe;
+  DeviceIdentity& identity = probe.identity;
   std::unique_ptr<blkid_struct_probe, ProbeDeleter> blkid(
-      blkid_new_probe_from_filename(source));
+      blkid_new_probe_from_filename(source.c_str()));
   if (!blkid) {
-    return errno == EACCES || errno == EPERM ? published.Find(source, device)
-                                             : identity;
+    probe.refused = errno == EACCES || errno == EPERM;
+    return probe;
   }
   blkid_probe_enable_superblocks(blkid.get(), 1);
   blkid_probe_set_superblocks_flags(
       blkid.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID |
                        BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
-  if (blkid_do_safeprobe(blkid.get()) != 0) return identity;
+  if (blkid_do_safeprobe(blkid.get()) != 0) return probe;
   auto value = [&](const char* name) {
     const char* data = nullptr;
     return blkid_probe_lookup_value(blkid.get(), name, &data, nullptr) == 0 &&
@@ -145,7 +145,7 @@ DeviceIdentity IdentifyDevice(const char* source, dev_t device,
   identity.version = value("VERSION");
   identity.uuid = value("UUID");
   identity.label = value("LABEL");
-  return identity;
+  return probe;
 }
 
 }  // namespace platform::linux_mounts

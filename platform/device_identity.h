@@ -44,10 +44,18 @@ class PublishedIdentities {
   std::unique_ptr<blkid_struct_cache, CacheDeleter> cache_;
 };
 
-// Probes the device at `source`; where this process may not open it (an
-// ordinary user and a disk), takes what the system publishes instead, so
-// that every user sees the same label and UUID.
-DeviceIdentity IdentifyDevice(const char* source, dev_t device,
-                              PublishedIdentities& published);
+// What a probe of a device found.
+struct Probe {
+  DeviceIdentity identity;
+  // This process may not open the device (an ordinary user and a disk):
+  // what the system publishes stands in, so that every user sees the same
+  // label and UUID.
+  bool refused = false;
+};
+
+// Probes the device at `source`.  It reads the device, which may wait (a
+// dying disk, a loop device over a network file): it touches nothing but
+// its own, so that it can be asked on a waiter (deadline.h).
+Probe ProbeDevice(const std::string& source);
 
 }  // namespace platform::linux_mounts

@@ -2,9 +2,12 @@
 // mount table (mount_table.h) as README's table ("The real machine") says.
 //
 // A table is kept until libmount's monitor (mount_monitor.h) reports a
-// change of the kernel's mount table.  Only a call about one volume opens
-// that volume's mount point, so a hung FUSE daemon or NFS server stalls the
-// calls about its own volume and no others.
+// change of the kernel's mount table.  The listing, the mount points and
+// the drive types come from the table alone.  What asks a filesystem (a
+// statfs of a volume, a lookup of a path that names no volume) is asked
+// within the deadline (deadline.h) wherever it may wait: a network or FUSE
+// filesystem, or one below such a mount.  A tmpfs or a filesystem on a
+// local disk is asked directly, as the kernel answers it from memory.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/for_the_process.h"
 #include "platform/linux_errors.h"
 #include "platform/linux_machine.h"
@@ -101,12 +105,53 @@ FileDescriptor OpenPath(const std::string& path) {
                                  rest.c_str(), kFlags));
 }
 
-// statvfs() of a path of any length; false with errno set.
-bool StatFilesystem(const std::string& path, struct statvfs& status) {
+// A statvfs() and, when it failed, its errno.
+struct FilesystemStatus {
+  struct statvfs status;
+  int error = 0;
+};
+
+// statvfs() of a path of any length.
+FilesystemStatus StatusOfPath(const std::string& path) {
+  FilesystemStatus result;
   // One system call where the path fits, as nearly every mount point does.
-  if (path.size() < PATH_MAX) return ::statvfs(path.c_str(), &status) == 0;
-  const FileDescriptor file = OpenPath(path);
-  return file.get() >= 0 && ::fstatvfs(file.get(), &status) == 0;
+  bool done;
+  if (path.size() < PATH_MAX) {
+    done = ::statvfs(path.c_str(), &result.status) == 0;
+  } else {
+    const FileDescriptor file = OpenPath(path);
+    done = file.get() >= 0 && ::fstatvfs(file.get(), &result.status) == 0;
+  }
+  if (!done) result.error = errno;
+  return result;
+}
+
+// ask(), where it may wait, within the deadline about the volume that
+// key() names; directly otherwise.
+template <class Key, class Ask>
+auto AskedInTime(bool may_stall, Key&& key, Ask ask)
+    -> std::optional<decltype(ask())> {
+  if (!may_stall) return ask();
+  return AskWithin(key(), QueryTimeoutMs(), std::move(ask));
+}
+
+VolumeKey KeyOf(const LinuxVolume& volume) {
+  return "device:" + std::to_string(volume.device);
+}
+
+// The statvfs() of `path`, where may_stall within the deadline about the
+// volume that key() names; nothing, with the last error set, on failure.
+template <class Key>
+std::optional<struct statvfs> StatusInTime(const std::string& path,
+                                           bool may_stall, Key&& key) {
+  const std::optional<FilesystemStatus> answer = AskedInTime(
+      may_stall, key, [path] { return StatusOfPath(path); });
+  if (!answer) return std::nullopt;
+  if (answer->error != 0) {
+    SetLastError(Win32ErrorFromErrno(answer->error, /*is_directory=*/true));
+    return std::nullopt;
+  }
+  return answer->status;
 }
 
 DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
@@ -149,12 +194,13 @@ class LinuxMachine final : public Machine {
     if (!IsRootPath(root_path)) return FailWith(kErrorInvalidName);
     const auto table = CurrentTable();
     const LinuxVolume* volume = FindByRoot(*table, root_path);
-    if (volume == nullptr) return FailWith(NotARootError(root_path));
-    struct statvfs status;
-    if (!StatFilesystem(volume->mount_points.front(), status)) {
-      return FailWith(Win32ErrorFromErrno(errno, /*is_directory=*/true));
-    }
-    return WriteVolumeInformation(*volume, volume->device, status, outputs);
+    if (volume == nullptr) return NotARoot(root_path);
+    if (volume->identity_pending) return FailWith(kErrorTimeout);
+    const std::optional<struct statvfs> status =
+        StatusInTime(volume->mount_points.front(), volume->may_stall,
+                     [&] { return KeyOf(*volume); });
+    if (!status) return kFalse;
+    return WriteVolumeInformation(*volume, volume->device, *status, outputs);
   }
 
   BOOL GetVolumeInformationByHandleW(
@@ -162,11 +208,11 @@ class LinuxMachine final : public Machine {
     const auto value = reinterpret_cast<std::intptr_t>(file);
     if (value < 0 || value > INT32_MAX) return FailWith(kErrorInvalidHandle);
     const int fd = static_cast<int>(value);
+    // Asks for the mount ID alone, which the kernel keeps itself, and
+    // without syncing, so that no filesystem is asked: it never waits.
     struct statx file_status;
-    struct statvfs status;
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID,
-                &file_status) != 0 ||
-        ::fstatvfs(fd, &status) != 0) {
+                &file_status) != 0) {
       return FailWith(Win32ErrorFromErrno(errno));
     }
     const dev_t device = makedev(file_status.stx_dev_major, file_status.stx_dev_minor);
@@ -180,7 +226,35 @@ class LinuxMachine final : public Machine {
     }
     // An open pipe, socket or file of a pseudo filesystem: no volume.
     if (volume == nullptr) return FailWith(kErrorInvalidFunction);
-    return WriteVolumeInformation(*volume, device, status, outputs);
+    if (volume->identity_pending) return FailWith(kErrorTimeout);
+    std::optional<FilesystemStatus> status;
+    if (!volume->may_stall) {
+      status.emplace();
+      if (::fstatvfs(fd, &status->status) != 0) status->error = errno;
+    } else {
+      // The waiter asks a descriptor of its own, which it also closes: the
+      // caller's may be closed and its number given to another file once
+      // the caller has given up.  A FUSE file's close asks its daemon, so
+      // no descriptor is made for a volume known to be stuck: one that no
+      // waiter took would be closed here.
+      const VolumeKey key = KeyOf(*volume);
+      const std::uint32_t timeout_ms = QueryTimeoutMs();
+      if (timeout_ms != 0 && IsStuck(key)) return FailWith(kErrorTimeout);
+      FileDescriptor own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+      if (own.get() < 0) return FailWith(Win32ErrorFromErrno(errno));
+      status = AskWithin(key, timeout_ms,
+                         [own = std::move(own)]() mutable {
+                           FilesystemStatus answer;
+                           if (::fstatvfs(own.get(), &answer.status) != 0) {
+                             answer.error = errno;
+                           }
+                           own = FileDescriptor();
+                           return answer;
+                         });
+      if (!status) return kFalse;
+    }
+    if (status->error != 0) return FailWith(Win32ErrorFromErrno(status->error));
+    return WriteVolumeInformation(*volume, device, status->status, outputs);
   }
 
   BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* volume_name,
@@ -206,60 +280,86 @@ class LinuxMachine final : public Machine {
   BOOL GetDiskFreeSpaceExW(const WCHAR* directory, ULONGLONG* free_to_caller,
                            ULONGLONG* total, ULONGLONG* total_free) override {
     const WideStringView path = WithoutTrailingBackslash(WideView(directory));
-    std::optional<std::string> directory_path;
     const auto table = CurrentTable();
-    if (const LinuxVolume* volume = table->FindByName(path)) {
+    const LinuxVolume* volume = table->FindByName(path);
+    std::optional<std::string> directory_path;
+    if (volume != nullptr) {
       directory_path = volume->mount_points.front();
     } else {
       directory_path = PathBytesFromWide(path);
+      if (directory_path) volume = table->FindByMountPoint(*directory_path);
     }
     if (!directory_path || directory_path->empty()) {
       return FailWith(kErrorInvalidName);
     }
-    struct statvfs status;
-    if (!StatFilesystem(*directory_path, status)) {
-      return FailWith(Win32ErrorFromErrno(errno, /*is_directory=*/true));
+    if (volume != nullptr && volume->identity_pending) {
+      return FailWith(kErrorTimeout);
     }
-    const ULONGLONG unit = status.f_frsize != 0 ? status.f_frsize : status.f_bsize;
-    if (free_to_caller != nullptr) *free_to_caller = unit * status.f_bavail;
-    if (total != nullptr) *total = unit * status.f_blocks;
-    if (total_free != nullptr) *total_free = unit * status.f_bfree;
+    // Any other directory may lie anywhere, below a mount that waits too.
+    const std::optional<struct statvfs> status = StatusInTime(
+        *directory_path, volume == nullptr || volume->may_stall, [&] {
+          return volume != nullptr ? KeyOf(*volume) : "path:" + *directory_path;
+        });
+    if (!status) return kFalse;
+    const ULONGLONG unit = status->f_frsize != 0 ? status->f_frsize : status->f_bsize;
+    if (free_to_caller != nullptr) *free_to_caller = unit * status->f_bavail;
+    if (total != nullptr) *total = unit * status->f_blocks;
+    if (total_free != nullptr) *total_free = unit * status->f_bfree;
     return kTrue;
   }
 
  private:
   std::shared_ptr<const MountTable> CurrentTable() {
     std::lock_guard<std::mutex> lock(table_mutex_);
-    if (!mountinfo_path_.empty()) {
-      return linux_mounts::ReadMountTable(mountinfo_path_.c_str());
-    }
+    if (!mountinfo_path_.empty()) return Read(mountinfo_path_.c_str());
     // A forked child reads its own table at its first call.
     if (monitor_.Forked()) schedule_ = linux_mounts::RereadSchedule();
     // Where nothing changed, the monitor's question is all a call costs.
     // While a change waits for the reading budget, the monitor has nothing
     // to add and is not asked; it is asked before the table is read, so
-    // that a change made while reading is reported at the next call.
+    // that a change made while reading is reported at the next call.  A
+    // question that did not answer in time while the table was read is a
+    // change too, once it no longer waits.
     if (table_ && !schedule_.HasUnseenChange()) {
-      if (!monitor_.Changed()) return table_;
+      if (!monitor_.Changed() && !PendingQuestionsAnswer(*table_)) return table_;
       schedule_.NoteChange();
     }
     const auto start = linux_mounts::MonotonicNow();
     if (table_ && !schedule_.DueAt(start)) return table_;
     monitor_.Changed();
-    table_ = linux_mounts::ReadMountTable("/proc/self/mountinfo");
+    table_ = Read("/proc/self/mountinfo");
     schedule_.Read(start, linux_mounts::MonotonicNow());
     return table_;
   }
 
-  // Why a root path names no volume: kErrorDirNotRoot for a directory
-  // that is not a mount point, as kernel32 says of C:\Windows\.
-  static DWORD NotARootError(WideStringView root) {
+  // A reading of the table, which leaves the call's last error as it was.
+  static std::shared_ptr<const MountTable> Read(const char* mountinfo_path) {
+    const DWORD error = GetLastError();
+    auto table = linux_mounts::ReadMountTable(mountinfo_path);
+    SetLastError(error);
+    return table;
+  }
+
+  static bool PendingQuestionsAnswer(const MountTable& table) {
+    for (const VolumeKey& key : table.pending_questions()) {
+      if (!IsStuck(key)) return true;
+    }
+    return false;
+  }
+
+  // Fails as kernel32 does for a root path that names no volume:
+  // kErrorDirNotRoot for a directory that is not a mount point, as it says
+  // of C:\Windows\, kErrorPathNotFound for nothing.  The path may lie
+  // anywhere, so it is looked up within the deadline.
+  static BOOL NotARoot(WideStringView root) {
     const std::optional<std::string> path =
         PathBytesFromWide(WithoutTrailingBackslash(root));
-    if (path && !path->empty() && OpenPath(*path).get() >= 0) {
-      return kErrorDirNotRoot;
-    }
-    return kErrorPathNotFound;
+    if (!path || path->empty()) return FailWith(kErrorPathNotFound);
+    const std::optional<bool> exists =
+        AskWithin("path:" + *path, QueryTimeoutMs(),
+                  [path = *path] { return OpenPath(path).get() >= 0; });
+    if (!exists) return kFalse;
+    return FailWith(*exists ? kErrorDirNotRoot : kErrorPathNotFound);
   }
 
   const std::string mountinfo_path_;

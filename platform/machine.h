@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/volume_listing.h"
 #include "platform/wide_string.h"
 #include "platform/win32_errors.h"
 #include "platform/win32_types.h"
@@ -48,21 +49,6 @@ struct VolumeInformationOutputs {
 // than that), and fails with kErrorMoreData where the buffer is shorter.
 BOOL WritePathNames(const std::vector<WideString>& paths, WCHAR* buffer,
                     DWORD length, DWORD* returned_length);
-
-// What a machine's FindFirstVolumeW found: the volume names that the
-// enumeration hands out, in order, and where FindNextVolumeW fails before
-// their end.
-struct VolumeListing {
-  // FindNextVolumeW fails with `code` once `after` names (the first one
-  // included) have been handed out.
-  struct Failure {
-    std::uint64_t after;
-    DWORD code;
-  };
-
-  std::vector<WideString> names;
-  std::optional<Failure> find_next_failure;
-};
 
 class Machine {
  public:

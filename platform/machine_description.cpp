@@ -134,11 +134,25 @@ void ReadFailures(const Value& value, const std::string& where, Volume& volume) 
   OptionalField(value, "capacity", where, volume.fail_capacity, Dword);
 }
 
+std::uint32_t Milliseconds(const Value& value, const std::string& where) {
+  return static_cast<std::uint32_t>(
+      Unsigned(value, where, std::numeric_limits<std::int32_t>::max()));
+}
+
+void ReadStalls(const Value& value, const std::string& where, Stalls& stall) {
+  CheckKeys(Object(value, where), where,
+            {"paths", "info", "drive_type", "capacity"});
+  OptionalField(value, "paths", where, stall.paths, Milliseconds);
+  OptionalField(value, "info", where, stall.info, Milliseconds);
+  OptionalField(value, "drive_type", where, stall.drive_type, Milliseconds);
+  OptionalField(value, "capacity", where, stall.capacity, Milliseconds);
+}
+
 Volume ReadVolume(const Value& value, const std::string& where) {
   CheckKeys(Object(value, where), where,
             {"name", "paths", "label", "serial", "max_component_length",
              "flags", "filesystem", "drive_type", "total_bytes", "handles",
-             "fail"});
+             "fail", "stall"});
   Volume volume;
   volume.name = String(Required(value, "name", where), where + ".name");
   OptionalList(value, "paths", where, volume.paths, String);
@@ -153,6 +167,9 @@ Volume ReadVolume(const Value& value, const std::string& where) {
   OptionalList(value, "handles", where, volume.handles, Signed64);
   Optional(value, "fail", where, [&](const Value& v, const std::string& at) {
     ReadFailures(v, at, volume);
+  });
+  Optional(value, "stall", where, [&](const Value& v, const std::string& at) {
+    ReadStalls(v, at, volume.stall);
   });
   return volume;
 }

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/volume_listing.h"
 #include "platform/wide_string.h"
 #include "platform/win32_types.h"
 
@@ -23,9 +24,13 @@ struct PathsFailure {
   DWORD returned_length;
 };
 
-struct FindNextFailure {
-  std::uint64_t after;
-  DWORD code;
+// How long each call about a volume takes once it has found the volume, in
+// milliseconds: a volume that stops answering.
+struct Stalls {
+  std::uint32_t paths = 0;
+  std::uint32_t info = 0;
+  std::uint32_t drive_type = 0;
+  std::uint32_t capacity = 0;
 };
 
 struct Volume {
@@ -42,6 +47,7 @@ struct Volume {
   std::optional<PathsFailure> fail_paths;
   std::optional<DWORD> fail_info;
   std::optional<DWORD> fail_capacity;
+  Stalls stall;
 };
 
 // What a machine file describes; an enumeration walks its volumes, in this

@@ -6,7 +6,9 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <unordered_map>
 #include <fstream>
 #include <utility>
 
@@ -42,8 +44,13 @@ struct Mount {
   libmnt_fs* fs;
   std::string_view type;
   dev_t device;  // the mount table's; btrfs corrects it below
+  std::optional<dev_t> block_device;  // its source, where that is one
   bool visible;
+  bool may_stall;  // see LinuxVolume::may_stall
 };
+
+std::optional<dev_t> SourceBlockDevice(const char* source);
+void MarkWhatMayStall(std::vector<Mount>& mounts);
 
 // The lines of the table whose targets are paths, with their visibility.
 std::vector<Mount> ReadMounts(libmnt_table* table) {
@@ -66,8 +73,10 @@ std::vector<Mount> ReadMounts(libmnt_table* table) {
     const char* type = mnt_fs_get_fstype(lines[i]);
     mounts.push_back({std::move(places[i]), lines[i],
                       type != nullptr ? type : "", mnt_fs_get_devno(lines[i]),
-                      visible[i]});
+                      SourceBlockDevice(mnt_fs_get_srcpath(lines[i])),
+                      visible[i], false});
   }
+  MarkWhatMayStall(mounts);
   return mounts;
 }
 
@@ -83,29 +92,73 @@ std::optional<dev_t> SourceBlockDevice(const char* source) {
   return status.st_rdev;
 }
 
+// Whether the kernel answers a statfs of the mount, and a path lookup
+// through it, from memory: RAM filesystems, its own pseudo filesystems and
+// filesystems on a block device.  A network or FUSE filesystem (fuseblk
+// included), an overlay, whose layers may be any of these, an automount
+// point and whatever else may ask something that can stop answering.
+bool AnswersFromMemory(const Mount& mount) {
+  if (IsFuse(mount.type) || mount.type == "overlay" ||
+      mount.type == "autofs" || mnt_fs_is_netfs(mount.fs)) {
+    return false;
+  }
+  return IsRamFilesystem(mount.type) || mnt_fs_is_pseudofs(mount.fs) ||
+         mount.block_device.has_value() || major(mount.device) != 0;
+}
+
+// A mount may stall when it does not answer from memory, or when the path
+// to it crosses one that may: its parent's mount, and so on up.  A loop of
+// parents (a corrupt table) stops at the table's size.
+void MarkWhatMayStall(std::vector<Mount>& mounts) {
+  std::unordered_map<std::uint64_t, std::size_t> by_id;
+  by_id.reserve(mounts.size());
+  for (std::size_t i = 0; i < mounts.size(); ++i) by_id.emplace(mounts[i].place.id, i);
+  enum Known : char { kUnknown, kAnswers, kMayStall };
+  std::vector<Known> known(mounts.size(), kUnknown);
+  std::vector<std::size_t> chain;
+  for (std::size_t i = 0; i < mounts.size(); ++i) {
+    // Up to the first mount already known, or the root of the tree.
+    chain.clear();
+    std::size_t at = i;
+    while (known[at] == kUnknown && chain.size() <= mounts.size()) {
+      chain.push_back(at);
+      const auto parent = by_id.find(mounts[at].place.parent_id);
+      if (parent == by_id.end() || parent->second == at) break;
+      at = parent->second;
+    }
+    bool above = known[at] == kMayStall;
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+      above = above || !AnswersFromMemory(mounts[*link]);
+      known[*link] = above ? kMayStall : kAnswers;
+    }
+  }
+  for (std::size_t i = 0; i < mounts.size(); ++i) {
+    mounts[i].may_stall = known[i] == kMayStall;
+  }
+}
+
 // Whether a mount holds what a user would call storage.
-bool IsStorage(const Mount& mount, const std::optional<dev_t>& block_device) {
+bool IsStorage(const Mount& mount) {
   if (mount.place.target == "/") return true;
   if (IsRamFilesystem(mount.type) || IsFuse(mount.type) ||
       mount.type == "overlay" || mnt_fs_is_netfs(mount.fs)) {
     return true;
   }
   if (mnt_fs_is_pseudofs(mount.fs)) return false;
-  return major(mount.device) != 0 || block_device.has_value();
+  return major(mount.device) != 0 || mount.block_device.has_value();
 }
 
-// The device number that stat() reports at a btrfs mount's root: that of
-// the mounted subvolume, which the mount table does not give.  Where the
-// root cannot be reached (hidden, unsearchable), the table's number stays.
-dev_t BtrfsRootDevice(const Mount& mount) {
-  if (!mount.visible) return mount.device;
+// The device number that stat() reports at the root of the btrfs mount
+// `mount_id` at `target`: that of the mounted subvolume, which the mount
+// table does not give.  Where the root cannot be reached (unsearchable),
+// the table's number stays.
+dev_t BtrfsRootDevice(const std::string& target, std::uint64_t mount_id,
+                      dev_t table_device) {
   struct statx status;
-  if (::statx(AT_FDCWD, mount.place.target.c_str(),
-              AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_MNT_ID,
-              &status) != 0 ||
-      (status.stx_mask & STATX_MNT_ID) == 0 ||
-      status.stx_mnt_id != mount.place.id) {
-    return mount.device;
+  if (::statx(AT_FDCWD, target.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+              STATX_MNT_ID, &status) != 0 ||
+      (status.stx_mask & STATX_MNT_ID) == 0 || status.stx_mnt_id != mount_id) {
+    return table_device;
   }
   return makedev(status.stx_dev_major, status.stx_dev_minor);
 }
@@ -196,7 +249,12 @@ class TableBuilder {
   }
 
  private:
-  TableBuilder(MountTable& built, std::size_t mount_count) : built_(built) {
+  using Clock = std::chrono::steady_clock;
+
+  TableBuilder(MountTable& built, std::size_t mount_count)
+      : built_(built),
+        timeout_ms_(QueryTimeoutMs()),
+        deadline_(Clock::now() + std::chrono::milliseconds(timeout_ms_)) {
     built_.by_device_.reserve(mount_count);
     built_.by_mount_id_.reserve(mount_count);
     built_.by_mount_point_.reserve(mount_count);
@@ -206,37 +264,56 @@ class TableBuilder {
   // Adds a storage mount: to its device's volume, made at its first mount,
   // and as a mount point of it when it is visible.
   void Add(Mount& mount) {
-    const char* source = mnt_fs_get_srcpath(mount.fs);
-    const std::optional<dev_t> block_device = SourceBlockDevice(source);
-    if (!IsStorage(mount, block_device)) return;
-    if (mount.type == "btrfs") mount.device = BtrfsRootDevice(mount);
+    if (!IsStorage(mount)) return;
+    bool pending = false;
+    if (mount.type == "btrfs" && mount.visible) {
+      const std::optional<dev_t> device = AskInTime(
+          mount.may_stall, "statx:" + mount.place.target,
+          [target = mount.place.target, id = mount.place.id,
+           device = mount.device] { return BtrfsRootDevice(target, id, device); });
+      pending = !device;
+      if (device) mount.device = *device;
+    }
 
     auto known = built_.by_device_.find(mount.device);
     if (known == built_.by_device_.end()) {
       known = built_.by_device_.emplace(mount.device, built_.volumes_.size()).first;
-      AddVolume(mount, source, block_device);
+      AddVolume(mount);
     }
     const std::size_t index = known->second;
+    LinuxVolume& volume = built_.volumes_[index];
+    volume.may_stall = volume.may_stall || mount.may_stall;
+    volume.identity_pending = volume.identity_pending || pending;
     built_.by_mount_id_.emplace(mount.place.id, index);
     if (!mount.visible) return;
     is_listed_[index] = true;
     std::string& target = mount.place.target;
     if (target.back() != '/') target += '/';
     if (built_.by_mount_point_.emplace(target, index).second) {
-      built_.volumes_[index].mount_points.push_back(std::move(target));
+      volume.mount_points.push_back(std::move(target));
     }
   }
 
-  void AddVolume(const Mount& mount, const char* source,
-                 const std::optional<dev_t>& block_device) {
-    DeviceIdentity identity;
-    if (block_device) identity = IdentifyDevice(source, *block_device, published_);
-    const std::string type = FilesystemType(mount.type, identity);
+  void AddVolume(const Mount& mount) {
     LinuxVolume fresh;
+    DeviceIdentity identity;
+    if (mount.block_device) {
+      const std::string source = mnt_fs_get_srcpath(mount.fs);
+      const std::optional<Probe> probe = AskInTime(
+          true, "probe:" + source, [source] { return ProbeDevice(source); });
+      if (!probe) {
+        fresh.identity_pending = true;
+      } else if (probe->refused) {
+        identity = published_.Find(source, *mount.block_device);
+      } else {
+        identity = probe->identity;
+      }
+    }
+    const std::string type = FilesystemType(mount.type, identity);
     fresh.device = mount.device;
     fresh.filesystem = WideFromUtf8(WindowsFilesystemName(type, identity));
     fresh.label = WideFromPathBytes(identity.label);
-    fresh.drive_type = DriveType(mount, type, block_device);
+    fresh.drive_type = DriveType(mount, type, mount.block_device);
     built_.volumes_.push_back(std::move(fresh));
     is_listed_.push_back(false);
     uuids_.push_back(identity.uuid);
@@ -276,7 +353,27 @@ class TableBuilder {
     for (auto& entry : built_.by_mount_id_) entry.second = new_index[entry.second];
   }
 
+  // ask(), where it may wait, within what is left of the reading's one
+  // deadline: nothing, the question kept as pending, when that is spent
+  // or the question waits too long.
+  template <class Ask>
+  auto AskInTime(bool may_stall, VolumeKey key, Ask ask)
+      -> std::optional<decltype(ask())> {
+    if (!may_stall || timeout_ms_ == 0) return ask();
+    std::optional<decltype(ask())> answer;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
+    if (left.count() > 0) {
+      answer = AskWithin(key, static_cast<std::uint32_t>(left.count()),
+                         std::move(ask));
+    }
+    if (!answer) built_.pending_questions_.push_back(std::move(key));
+    return answer;
+  }
+
   MountTable& built_;
+  const std::uint32_t timeout_ms_;
+  const Clock::time_point deadline_;
   std::vector<bool> is_listed_;    // by volume, in the order made
   std::vector<std::string> uuids_;  // likewise
   PublishedIdentities published_;

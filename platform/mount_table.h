@@ -7,7 +7,10 @@
 // alone is asked, with statx(), for the device number of the subvolume
 // mounted at each of its visible targets.  The mount table comes from
 // libmount, labels, UUIDs and FAT versions from libblkid
-// (device_identity.h), removable flags from sysfs.
+// (device_identity.h), removable flags from sysfs.  What reads a device or
+// walks a path that may wait (a label probe, btrfs' statx below a network
+// mount) is asked within one deadline for the whole table (deadline.h); a
+// volume whose question missed it is kept, its identity unknown.
 #pragma once
 
 #include <sys/types.h>
@@ -21,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/wide_string.h"
 #include "platform/win32_types.h"
 
@@ -33,6 +37,13 @@ struct LinuxVolume {
   WideString filesystem;                  // as Windows names it, if it can
   WideString label;
   UINT drive_type = kDriveUnknown;
+  // Whether a statfs of its mount point may wait: the filesystem, or one
+  // that the path to it crosses, is not answered from memory (a network or
+  // FUSE filesystem, an overlay, an automount point).
+  bool may_stall = false;
+  // A question about its device did not answer in time: its label, UUID
+  // and format are not known.
+  bool identity_pending = false;
 };
 
 // An immutable snapshot of the volumes, indexed for the calls that look a
@@ -53,6 +64,12 @@ class MountTable {
   const LinuxVolume* FindByDevice(dev_t device) const;
   const LinuxVolume* FindByMountId(std::uint64_t mount_id) const;
 
+  // The questions that did not answer in time while the table was read:
+  // once one of them no longer waits, a new reading may answer it.
+  const std::vector<VolumeKey>& pending_questions() const {
+    return pending_questions_;
+  }
+
  private:
   friend class TableBuilder;
 
@@ -62,6 +79,7 @@ class MountTable {
   std::unordered_map<std::string, std::size_t> by_mount_point_;
   std::unordered_map<dev_t, std::size_t> by_device_;
   std::unordered_map<std::uint64_t, std::size_t> by_mount_id_;
+  std::vector<VolumeKey> pending_questions_;
 };
 
 // The volumes of the mount table in `mountinfo_path` (a file in the format

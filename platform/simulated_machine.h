@@ -66,12 +66,29 @@ class SimulatedMachine::At final : public Machine {
                            ULONGLONG* total, ULONGLONG* total_free) override;
 
  private:
-  std::shared_ptr<const MachineDescription> Load() {
-    return simulated_.Load(path_);
+  // What every call does first: its line in the journal, then the file
+  // read.  answer(machine) answers from a usable file; an unusable one
+  // makes the call return `refused` with kErrorBadConfiguration.
+  template <class Result, class Answer>
+  Result Answered(std::initializer_list<std::string> journal_line,
+                  Result refused, Answer&& answer) {
+    simulated_.Journal(journal_line);
+    const std::shared_ptr<const MachineDescription> machine =
+        simulated_.Load(path_);
+    if (!machine) {
+      SetLastError(kErrorBadConfiguration);
+      return refused;
+    }
+    return answer(*machine);
   }
-  void Journal(std::initializer_list<std::string> fields) {
-    simulated_.Journal(fields);
-  }
+
+  // The `milliseconds` that a call about `volume` takes, within the
+  // deadline (deadline.h): false, with kErrorTimeout, when it passes first
+  // or the volume is stuck.
+  bool Stall(const Volume& volume, std::uint32_t milliseconds) const;
+  // The volume's outputs of GetVolumeInformationW and its by-handle form.
+  BOOL WriteVolumeInformation(const Volume& volume,
+                              const VolumeInformationOutputs& outputs) const;
 
   SimulatedMachine& simulated_;
   const std::string& path_;

@@ -39,6 +39,11 @@ void SayOnStandardError(const char* format, ...)
 #endif
     ;
 
+// Registers what is done around fork(): `prepare` in the parent before it,
+// `parent` in the parent after it, `child` in the new child.  A system
+// without fork (Windows) registers nothing.
+void WhenForking(void (*prepare)(), void (*parent)(), void (*child)());
+
 // What tells one file from another, and a file from itself rewritten:
 // device and inode (on Windows the volume serial number and file index),
 // size and modification time.

@@ -4,6 +4,7 @@
 #include "platform/system_access.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,10 @@ using system_parts::TooLarge;
 std::string EnvironmentValue(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
+}
+
+void WhenForking(void (*prepare)(), void (*parent)(), void (*child)()) {
+  ::pthread_atfork(prepare, parent, child);
 }
 
 void system_parts::WriteStandardError(const char* line, std::size_t length) {

@@ -37,6 +37,9 @@ std::string EnvironmentValue(const char* name) {
   return result;
 }
 
+// Windows has no fork.
+void WhenForking(void (*)(), void (*)(), void (*)()) {}
+
 // Straight to the handle: the host's C runtime, not the module's, follows
 // where the host points standard error, and it changes this handle when it
 // does.  A process without standard error (a GUI host) has no handle.

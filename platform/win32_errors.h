@@ -26,6 +26,7 @@ inline constexpr DWORD kErrorFilenameExcedRange = 206;
 inline constexpr DWORD kErrorMoreData = 234;
 inline constexpr DWORD kErrorArithmeticOverflow = 534;
 inline constexpr DWORD kErrorIoDevice = 1117;
+inline constexpr DWORD kErrorTimeout = 1460;
 inline constexpr DWORD kErrorInternalError = 1359;
 inline constexpr DWORD kErrorBadConfiguration = 1610;
 

@@ -53,6 +53,7 @@ static_assert(platform::kErrorFilenameExcedRange == ERROR_FILENAME_EXCED_RANGE);
 static_assert(platform::kErrorMoreData == ERROR_MORE_DATA);
 static_assert(platform::kErrorArithmeticOverflow == ERROR_ARITHMETIC_OVERFLOW);
 static_assert(platform::kErrorIoDevice == ERROR_IO_DEVICE);
+static_assert(platform::kErrorTimeout == ERROR_TIMEOUT);
 static_assert(platform::kErrorInternalError == ERROR_INTERNAL_ERROR);
 static_assert(platform::kErrorBadConfiguration == ERROR_BAD_CONFIGURATION);
 static_assert(platform::kDriveUnknown == DRIVE_UNKNOWN);

@@ -2,6 +2,7 @@
 // calls: every answer of the call table, malformed files and the journal.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,8 @@ TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
       {R"({"volumes": [{"name": "A", "fail": {"mount": 5}}]})", "volumes[0].fail.mount: unknown key"},
       {R"({"find_next_error": {"after": 1, "code": 2, "x": 0}})", "find_next_error.x: unknown key"},
       {R"({"volumes": [{"name": "A", "handles": [9223372036854775808]}]})", "volumes[0].handles[0]: must be an integer from -9223372036854775808 to 9223372036854775807"},
+      {R"({"volumes": [{"name": "A", "stall": {"info": 2147483648}}]})", "volumes[0].stall.info: must be an integer from 0 to 2147483647"},
+      {R"({"volumes": [{"name": "A", "stall": {"listing": 1}}]})", "volumes[0].stall.listing: unknown key"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -285,6 +288,50 @@ TEST_F(SimulatedMachineTest, MalformedFilesRefuseEveryCall) {
   const std::string missing = Path("missing.json");
   SetEnvironment("VOLUMES_SIMULATION", missing);
   ExpectEveryCallRefused(missing, "cannot read the file: No such file or directory");
+}
+
+// A stalled call waits once it has found its volume, then answers as it
+// would have, its failure included; past the deadline it fails with
+// ERROR_TIMEOUT, and GetDriveTypeW, which has no failure, answers 0.
+TEST_F(SimulatedMachineTest, StalledCallsAnswerLateOrNotWithinTheDeadline) {
+  UseMachine(R"({"volumes": [
+    {"name": "A", "paths": ["A:\\"], "fail": {"info": 21},
+     "stall": {"info": 50, "drive_type": 50}},
+    {"name": "B", "paths": ["B:\\"], "stall": {"capacity": 2000, "drive_type": 2000}}]})");
+  SetEnvironment("VOLUMES_QUERY_TIMEOUT_MS", "300");
+  const auto seconds = [](auto&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  DWORD serial = 0;
+  const auto info = [&](const char* root) {
+    return GetVolumeInformationW(W(root).c_str(), nullptr, 0, &serial, nullptr,
+                                 nullptr, nullptr, 0);
+  };
+  EXPECT_GE(seconds([&] { EXPECT_FALSE(info("A:\\")); }), 0.05);
+  EXPECT_EQ(GetLastError(), 21u);
+  EXPECT_LT(seconds([&] { EXPECT_FALSE(info("Z:\\")); }), 0.05);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(GetDriveTypeW(W("A:\\").c_str()), kDriveFixed);
+
+  ULONGLONG total = 0;
+  EXPECT_GE(seconds([&] {
+    EXPECT_FALSE(GetDiskFreeSpaceExW(W("B:\\").c_str(), nullptr, &total, nullptr));
+  }), 0.3);
+  EXPECT_EQ(GetLastError(), kErrorTimeout);
+  // Stuck: the volume's other calls that stall fail at once.
+  EXPECT_LT(seconds([&] { EXPECT_EQ(GetDriveTypeW(W("B:\\").c_str()), kDriveUnknown); }), 0.05);
+  EXPECT_TRUE(info("B:\\"));
+  EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                "GetVolumeInformationW\tA:\\",
+                                "GetVolumeInformationW\tZ:\\",
+                                "GetDriveTypeW\tA:\\",
+                                "GetDiskFreeSpaceExW\tB:\\",
+                                "GetDriveTypeW\tB:\\",
+                                "GetVolumeInformationW\tB:\\",
+                            }));
+  UnsetEnvironment("VOLUMES_QUERY_TIMEOUT_MS");
 }
 
 TEST_F(SimulatedMachineTest, ParsedFileFollowsReplacement) {
