@@ -57,6 +57,38 @@ def OpenHandles():
   return len(os.listdir('/proc/self/fd'))
 
 
+def Threads():
+  """The process's threads, the module's waiters included; None where they
+  cannot be counted."""
+  if WINDOWS:
+    kernel32 = _Kernel32()
+    snapshot = kernel32.CreateToolhelp32Snapshot(_TH32CS_SNAPTHREAD, 0)
+    if snapshot in (None, ctypes.c_void_p(-1).value):
+      return None
+    try:
+      entry = _ThreadEntry32()
+      entry.dwSize = ctypes.sizeof(entry)
+      count, more = 0, kernel32.Thread32First(snapshot, ctypes.byref(entry))
+      while more:
+        count += entry.th32OwnerProcessID == os.getpid()
+        more = kernel32.Thread32Next(snapshot, ctypes.byref(entry))
+      return count
+    finally:
+      kernel32.CloseHandle(snapshot)
+  if not sys.platform.startswith('linux'):
+    return None
+  return len(os.listdir('/proc/self/task'))
+
+
+class _ThreadEntry32(ctypes.Structure):
+  """THREADENTRY32."""
+  _fields_ = [(name, ctypes.c_uint32) for name in (
+      'dwSize', 'cntUsage', 'th32ThreadID', 'th32OwnerProcessID', 'tpBasePri',
+      'tpDeltaPri', 'dwFlags')]
+
+_TH32CS_SNAPTHREAD = 0x4
+
+
 class _MallInfo2(ctypes.Structure):
   _fields_ = [(name, ctypes.c_size_t) for name in (
       'arena', 'ordblks', 'smblks', 'hblks', 'hblkhd', 'usmblks', 'fsmblks',
@@ -102,6 +134,11 @@ def _Kernel32():
     for name in ('HeapLock', 'HeapUnlock'):
       getattr(kernel32, name).argtypes = (ctypes.c_void_p,)
     kernel32.HeapWalk.argtypes = (ctypes.c_void_p, ctypes.c_void_p)
+    kernel32.CreateToolhelp32Snapshot.restype = ctypes.c_void_p
+    kernel32.CreateToolhelp32Snapshot.argtypes = (ctypes.c_uint32, ctypes.c_uint32)
+    for name in ('Thread32First', 'Thread32Next'):
+      getattr(kernel32, name).argtypes = (ctypes.c_void_p, ctypes.c_void_p)
+    kernel32.CloseHandle.argtypes = (ctypes.c_void_p,)
     _libraries['kernel32'] = kernel32
   return _libraries['kernel32']
 

@@ -42,4 +42,9 @@ BOOL WritePathNames(const std::vector<WideString>& paths, WCHAR* buffer,
   return kTrue;
 }
 
+BOOL PathNamesNotAnswered(DWORD length, DWORD* returned_length) {
+  if (returned_length != nullptr) *returned_length = std::max<DWORD>(length, 2);
+  return kFalse;
+}
+
 }  // namespace platform

@@ -50,6 +50,13 @@ struct VolumeInformationOutputs {
 BOOL WritePathNames(const std::vector<WideString>& paths, WCHAR* buffer,
                     DWORD length, DWORD* returned_length);
 
+// GetVolumePathNamesForVolumeNameW's failure when the call was not answered
+// at all (it missed its deadline, or no waiter could ask it; deadline.h):
+// the needed length is unknown, and the length of the buffer is written as
+// the returned length, so that no caller takes the failure for a volume
+// without mount points (a length below 2).  The last error stays.
+BOOL PathNamesNotAnswered(DWORD length, DWORD* returned_length);
+
 class Machine {
  public:
   virtual ~Machine() = default;

@@ -167,7 +167,9 @@ BOOL SimulatedMachine::At::GetVolumePathNamesForVolumeNameW(
       kFalse, [&](const MachineDescription& machine) {
         const Volume* volume = FindVolume(machine, WideView(volume_name));
         if (volume == nullptr) return FailWith(kErrorFileNotFound);
-        if (!Stall(*volume, volume->stall.paths)) return kFalse;
+        if (!Stall(*volume, volume->stall.paths)) {
+          return PathNamesNotAnswered(length, returned_length);
+        }
         if (volume->fail_paths) {
           if (returned_length != nullptr) {
             *returned_length = volume->fail_paths->returned_length;

@@ -248,7 +248,7 @@ class WindowsMachine final : public Machine {
           result.error = ::GetLastError();
           return result;
         });
-    if (!answer) return kFalse;
+    if (!answer) return PathNamesNotAnswered(length, returned_length);
     if (returned_length != nullptr) *returned_length = answer->returned;
     if (wants_names) std::copy(answer->names.begin(), answer->names.end(), path_names);
     return answer->ok ? kTrue : FailWith(answer->error);
