@@ -232,25 +232,17 @@ class LinuxMachine final : public Machine {
       status.emplace();
       if (::fstatvfs(fd, &status->status) != 0) status->error = errno;
     } else {
-      // The waiter asks a descriptor of its own, which it also closes: the
-      // caller's may be closed and its number given to another file once
-      // the caller has given up.  A FUSE file's close asks its daemon, so
-      // no descriptor is made for a volume known to be stuck: one that no
-      // waiter took would be closed here.
-      const VolumeKey key = KeyOf(*volume);
-      const std::uint32_t timeout_ms = QueryTimeoutMs();
-      if (timeout_ms != 0 && IsStuck(key)) return FailWith(kErrorTimeout);
-      FileDescriptor own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-      if (own.get() < 0) return FailWith(Win32ErrorFromErrno(errno));
-      status = AskWithin(key, timeout_ms,
-                         [own = std::move(own)]() mutable {
-                           FilesystemStatus answer;
-                           if (::fstatvfs(own.get(), &answer.status) != 0) {
-                             answer.error = errno;
-                           }
-                           own = FileDescriptor();
-                           return answer;
-                         });
+      // The waiter asks the caller's descriptor itself: a descriptor of its
+      // own would be inherited by every child that the host forks meanwhile,
+      // and a FUSE file's close, at the child's exec or exit, waits for its
+      // daemon too.  A call in progress keeps its file whatever becomes of
+      // the descriptor; the waiter begins the call at once, long before its
+      // caller can give up and the number be given to another file.
+      status = AskWithin(KeyOf(*volume), QueryTimeoutMs(), [fd] {
+        FilesystemStatus answer;
+        if (::fstatvfs(fd, &answer.status) != 0) answer.error = errno;
+        return answer;
+      });
       if (!status) return kFalse;
     }
     if (status->error != 0) return FailWith(Win32ErrorFromErrno(status->error));

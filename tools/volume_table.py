@@ -22,9 +22,11 @@ import os
 import signal
 import sys
 
+from volume_tool import deadline
 from volume_tool import diagnostics
 from volume_tool import disk_space
 from volume_tool import file_volume
+from volume_tool import left_out
 from volume_tool import text
 from volume_tool import watch
 from windows import volumes
@@ -56,12 +58,18 @@ COLUMNS = collections.OrderedDict([
     ('GUIDPATH', Column('device_file', False, 'volume GUID path')),
     ('UUID', Column('uuid', False, 'the GUID of the GUID path')),
     ('SERIAL', Column('device_number', True, 'volume serial number')),
+    ('STATE', Column('state', False,
+                     'ok, or why the table left the volume out: timed out')),
 ])
 DEFAULT_COLUMNS = ('MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE', 'SIZE', 'USED',
-                   'AVAIL', 'USE%', 'VOLUME', 'GUIDPATH')
+                   'AVAIL', 'USE%', 'VOLUME', 'GUIDPATH', 'STATE')
 DEFAULT_POLL_COLUMNS = ('ACTION', 'MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE',
                         'SIZE', 'VOLUME')
 SIZE_KEYS = frozenset(('size', 'used', 'avail'))
+# The keys of a volume's --json object, in their order.
+RECORD_KEYS = ('volume', 'mountpoint', 'mountpoints', 'label', 'filesystem',
+               'device_type', 'size', 'used', 'avail', 'use%', 'device_file',
+               'uuid', 'device_number', 'state')
 
 EPILOG = """\
 columns (-o, case-insensitive; +LIST adds to the default ones):
@@ -69,7 +77,11 @@ columns (-o, case-insensitive; +LIST adds to the default ones):
 
 Used, available and use%% are read from the mount point (statvfs, or
 GetDiskFreeSpaceExW on Windows); they stay empty, null in JSON, for a
-simulated machine.  Without -r, aligned columns; with -r, one space between
+simulated machine and for a mount point that does not answer in time.
+Besides the table's volumes, the table view shows each volume that the
+table left out because it did not answer in time (STATE "timed out"), so
+that nothing goes missing unsaid; what the module does not know of it
+stays empty.  Without -r, aligned columns; with -r, one space between
 columns.  Either way an unsafe character in a name shows as \\xNN.
 
 --poll prints the heading, then one line per change as it comes, ACTION
@@ -85,6 +97,9 @@ environment:
   VOLUMES_SIMULATION          a machine file (see README.md): show that
                               simulated machine instead of this one
   VOLUMES_SIMULATION_JOURNAL  a file to which each simulated call is appended
+  VOLUMES_QUERY_TIMEOUT_MS    the deadline of every call about a volume, the
+                              module's and the command's own reads alike,
+                              in milliseconds (default 5000; 0: none)
   Relative paths, in PATH and in these, are taken from the current directory.
   A PATH is a file of this machine: a simulated machine shows the volume
   whose serial number is that of the volume that holds the file here.
@@ -93,7 +108,8 @@ environment:
 
 exit status:
   0  success; with --poll, a change was printed, or Ctrl-C ended it
-  1  a PATH cannot be read, or its volume is not in the table; with
+  1  a PATH cannot be read (or does not answer in time), or its volume is
+     not in the table; with
      --poll, --timeout passed without a change
   2  the volumes cannot be listed (the system refused, or the simulated
      machine file is unusable; with --poll, at the start), the capture
@@ -230,8 +246,9 @@ def MountPoints(entry):
       text.Text(path) for path in listed or () if path != entry.mountpoint]
 
 
-def VolumeRecord(entry, simulated, mount_points=None):
-  """What the command shows of an entry: its --json object."""
+def VolumeRecord(entry, mount_points=None, space=None):
+  """What the command shows of an entry: its --json object.  `space` is
+  DiskSpace's, None where there is none to show."""
   record = collections.OrderedDict()
   record['volume'] = text.Text(entry.volume)
   record['mountpoint'] = text.Text(entry.mountpoint)
@@ -241,15 +258,35 @@ def VolumeRecord(entry, simulated, mount_points=None):
   record['filesystem'] = text.Text(entry.filesystem)
   record['device_type'] = DeviceTypeName(entry.device_type)
   record['size'] = entry.size
-  # A simulated machine's mount points are not this machine's.
-  space = None if simulated else disk_space.DiskSpace(entry.mountpoint)
   record['used'] = space[1] if space else None
   record['avail'] = space[2] if space else None
   record['use%'] = disk_space.UsePercent(*space[1:]) if space else None
   record['device_file'] = text.Text(entry.device_file)
   record['uuid'] = None if entry.uuid is None else text.Text(entry.uuid)
   record['device_number'] = entry.device_number
+  record['state'] = left_out.OK
   return record
+
+
+def LeftOutRecord(volume):
+  """The --json object of a volume that the table left out: what the
+  listing tells of it, and why it is not in the table."""
+  record = collections.OrderedDict((key, None) for key in RECORD_KEYS)
+  record['mountpoint'] = volume.mount_points[0] if volume.mount_points else None
+  record['mountpoints'] = volume.mount_points
+  record['device_file'] = text.Text(volume.name)
+  match = volumes.VOLUME_NAME_GUID_MATCHER.match(volume.name)
+  record['uuid'] = text.Text(match.group(1)) if match else None
+  record['state'] = volume.state
+  return record
+
+
+def Spaces(mount_points, simulated):
+  """DiskSpace of each mount point; none for a simulated machine, whose
+  mount points are not this machine's."""
+  if simulated:
+    return [None] * len(mount_points)
+  return disk_space.DiskSpaces(mount_points)
 
 
 def Cell(record, name, options):
@@ -287,12 +324,20 @@ def VolumesOfPaths(service, table, paths, complaints):
   found = []
   for path in paths:
     try:
-      status = os.stat(path)
+      status = deadline.Answer(path, os.stat, path)
+    except deadline.TimedOut:
+      complaints.append(u'%s: does not answer within %d ms' % (
+          text.Text(path), deadline.TimeoutMs()))
+      continue
     except OSError as error:
       complaints.append(u'%s: %s' % (text.Text(path), error.strerror))
       continue
     try:
-      status = file_volume.WithSerial(path, status)
+      status = deadline.Answer(path, file_volume.WithSerial, path, status)
+    except deadline.TimedOut:
+      complaints.append(u'%s: its volume serial number does not come within '
+                        u'%d ms' % (text.Text(path), deadline.TimeoutMs()))
+      continue
     except OSError as error:  # WindowsError included
       complaints.append(u'%s: cannot read its volume serial number: %s' %
                         (text.Text(path), text.Text(str(error))))
@@ -334,17 +379,23 @@ def Capture(options, table, simulated, outcome):
 def Show(options, service, table, simulated, encoding, outcome):
   if options.paths:
     found = VolumesOfPaths(service, table, options.paths, outcome.complaints)
+    spaces = Spaces([entry.mountpoint for _, entry in found], simulated)
     records = []
-    for path, entry in found:
+    for (path, entry), space in zip(found, spaces):
       record = collections.OrderedDict([('path', text.Text(path))])
-      record.update(VolumeRecord(entry, simulated))
+      record.update(VolumeRecord(entry, space=space))
       records.append(record)
     if outcome.complaints:
       outcome.status = 1
   else:
-    entries = sorted(table.values(), key=lambda entry: (
-        text.Text(entry.mountpoint), text.Text(entry.volume)))
-    records = [VolumeRecord(entry, simulated) for entry in entries]
+    entries = table.values()
+    spaces = Spaces([entry.mountpoint for entry in entries], simulated)
+    records = [VolumeRecord(entry, space=space)
+               for entry, space in zip(entries, spaces)]
+    records.extend(LeftOutRecord(volume) for volume in left_out.LeftOutVolumes(
+        volumes, table, (left_out.TIMED_OUT,)))
+    records.sort(key=lambda record: (record['mountpoint'] or u'',
+                                     record['volume'] or u''))
     if not records:
       outcome.complaints.append(u'the machine shows no volume')
   if options.json:
@@ -411,9 +462,9 @@ class Watcher(object):
     record = collections.OrderedDict([('action', action)])
     # A removed volume's mount points hold another one's files now: its
     # space is no longer there to read.
-    record.update(VolumeRecord(volume.entry,
-                               self.simulated or action == watch.REMOVE,
-                               volume.mount_points))
+    (space,) = Spaces([volume.entry.mountpoint],
+                      self.simulated or action == watch.REMOVE)
+    record.update(VolumeRecord(volume.entry, volume.mount_points, space))
     if self.options.json:
       self.Write(JsonBytes(record)[:-1])
       return
@@ -506,5 +557,15 @@ def main(argv):
   return outcome.status
 
 
+def Exit(status):
+  """Ends the command; without waiting for a read that does not answer, and
+  that the interpreter's shutdown would otherwise meet."""
+  if deadline.WaitersStuck():
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(status)  # pylint: disable=protected-access
+  sys.exit(status)
+
+
 if __name__ == '__main__':
-  sys.exit(main(sys.argv[1:]))
+  Exit(main(sys.argv[1:]))

@@ -3,11 +3,22 @@ deadline (VOLUMES_QUERY_TIMEOUT_MS), a stuck volume fails at once, and the
 table and IsFAT go on without it.  The simulated machine's `stall` stands
 for it here; StoppedFuseDaemonTest stops a real FUSE daemon."""
 
+import json
+import logging
 import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
 import time
+import unittest
 
 from common import volume_entry
-from simulation import Handle, SimulatedMachineTestCase, Volume
+from simulation import (Handle, SimulatedMachineTestCase, Volume,
+                        WhyNoMountNamespace)
+from test_volume_table_tool import RunTool
 from windows import volumes
 import process_memory
 
@@ -145,3 +156,158 @@ class SimulatedStallTest(SimulatedMachineTestCase):
       self.assertLessEqual(process_memory.Threads() - before, 8)
     # The waiters free again for the suites after this one.
     time.sleep(max(0, stall_ms / 1000.0 - (time.time() - start)) + 0.1)
+
+  def testTheCommandShowsTheVolumeThatTheTableLeftOut(self):
+    self.UseMachine([Volume('s', [u'S:\\'], serial=5, stall={'info': LONG_MS}),
+                     Volume('t', [u'T:\\'], serial=6)])
+    table = Timed(RunTool, ['-r', '-n', '-o', 'MOUNTPOINT,VOLUME,STATE'])
+    status, out, _ = table.result
+    self.assertEqual((status, out),
+                     (0, 'S:\\x5c  timed\\x20out\nT:\\x5c serial:6 ok\n'))
+    self.assertLess(table.seconds, DEADLINE_S * 2 + 3)  # the interpreter's start
+    _, out, _ = RunTool(['-J'])
+    (stuck,) = [v for v in json.loads(out)['volumes'] if v['volume'] is None]
+    self.assertEqual((stuck['mountpoints'], stuck['device_file'], stuck['state']),
+                     ([u'S:\\'], u'\\\\?\\Volume{s}\\', u'timed out'))
+
+
+def WhyNoFuseToStop():
+  why = WhyNoMountNamespace('fusefat', 'losetup', 'mkfs.vfat', 'fusermount3')
+  if why is None and not os.path.exists('/dev/fuse'):
+    why = 'no /dev/fuse here'
+  return why
+
+
+@unittest.skipIf(WhyNoFuseToStop(), WhyNoFuseToStop())
+class StoppedFuseDaemonTest(unittest.TestCase):
+  """A FAT filesystem through fusefat, whose daemon is stopped (SIGSTOP) as
+  a hung daemon or server stops: in a private mount namespace, where
+  nothing else of the machine meets it."""
+
+  DEADLINE_MS = 1000
+
+  def testEveryCallAnswersWithinTheDeadlineAndTheVolumeComesBack(self):
+    environment = dict(os.environ, VOLUMES_QUERY_TIMEOUT_MS=str(self.DEADLINE_MS))
+    seen = json.loads(subprocess.check_output(
+        ['unshare', '-m', '--propagation', 'private', sys.executable,
+         os.path.abspath(__file__), SCENARIO], env=environment))
+    deadline = self.DEADLINE_MS / 1000.0
+    self.assertLess(seen['refresh_s'], 2 * deadline + 1)
+    self.assertLess(seen['longest_held_s'], 2 * deadline + 1)
+    self.assertEqual(seen['answering'], seen['before'] - 1)
+    self.assertLess(seen['second_refresh_s'], 0.5)
+    self.assertEqual(seen['is_fat'], [False, True])
+    self.assertLess(seen['is_fat_s'], deadline + 1)
+    self.assertEqual(seen['information_error'], ERROR_TIMEOUT)
+    self.assertLessEqual(seen['threads_added'], 8)
+    self.assertEqual((seen['command_status'], seen['command_states']),
+                     (0, ['timed out'] + ['ok'] * seen['answering']))
+    self.assertEqual(seen['path_status'], 1)
+    self.assertIn('does not answer within 1000 ms', seen['path_said'])
+    self.assertEqual(seen['back'], ['STUCKFAT', 'fat32'])
+
+
+SCENARIO = '--stopped-fuse-scenario'
+
+
+def StoppedFuseScenario():
+  """In the private namespace: what the calls do while the daemon is
+  stopped and once it goes on, as JSON on standard output."""
+  logging.getLogger('windows.volumes').addHandler(logging.NullHandler())
+  directory = tempfile.mkdtemp(prefix='volumes-stuck-')
+  image = os.path.join(directory, 'fat.img')
+  with open(image, 'wb') as out:
+    out.truncate(64 << 20)
+  quiet = open(os.devnull, 'w')
+  subprocess.check_call(['mkfs.vfat', '-F', '32', '-n', 'STUCKFAT', image],
+                        stdout=quiet)
+  loop = subprocess.check_output(['losetup', '--find', '--show', image]).strip()
+  mount_point = os.path.join(directory, 'fat')
+  os.mkdir(mount_point)
+  daemon = subprocess.Popen(
+      ['fusefat', '-f', '-o', 'rw+,fsname=' + loop, loop, mount_point],
+      stdout=quiet, stderr=quiet)
+  seen = {}
+  try:
+    while not os.path.ismount(mount_point):
+      time.sleep(0.05)
+    path = os.path.join(mount_point, 'file.txt')
+    with open(path, 'w') as out:
+      out.write('x')
+    Stopped(daemon, path, seen)
+    # A process that holds a file of a stopped FUSE daemon waits in the
+    # kernel when it closes the file, at exit or at a child's exec: the
+    # handle is opened only once the command has been run.
+    WithAHandle(daemon, path, seen)
+  finally:
+    daemon.send_signal(signal.SIGCONT)
+    subprocess.call(['fusermount3', '-u', mount_point], stderr=quiet)
+    daemon.wait()
+    subprocess.call(['losetup', '-d', loop])
+    shutil.rmtree(directory, ignore_errors=True)
+  sys.stdout.write(json.dumps(seen))
+
+
+def Stopped(daemon, path, seen):
+  """The table, the volume information and the command while the daemon
+  is stopped; the volume back once it goes on."""
+  service = VolumeInfoClass()
+  seen['before'] = len(service.AllVolumeEntries(True))
+  daemon.send_signal(signal.SIGSTOP)
+  held, ticking = [0.0], [True]
+
+  def Tick():
+    last = time.time()
+    while ticking[0]:
+      time.sleep(0.01)
+      now = time.time()
+      held[0], last = max(held[0], now - last), now
+  ticker = threading.Thread(target=Tick)
+  ticker.start()
+  refresh = Timed(service.AllVolumeEntries, True)
+  seen['refresh_s'], seen['answering'] = refresh.seconds, len(refresh.result)
+  seen['second_refresh_s'] = Timed(service.AllVolumeEntries, True).seconds
+  seen['information_error'] = Timed(volumes.GetVolumeInformation,
+                                    unicode(os.path.dirname(path))).error
+  threads = process_memory.Threads()
+  for _ in range(20):
+    service.AllVolumeEntries(True)
+  seen['threads_added'] = process_memory.Threads() - threads
+  ticking[0] = False
+  ticker.join()
+  seen['longest_held_s'] = held[0]
+  status, out, _ = RunTool(['-J'])
+  seen['command_status'] = status
+  seen['command_states'] = sorted(
+      (v['state'] for v in json.loads(out)['volumes']), reverse=True)
+  seen['path_status'], _, seen['path_said'] = RunTool([path])
+  daemon.send_signal(signal.SIGCONT)
+  seen['back'] = None
+  for _ in range(100):
+    entry = service.AllVolumeEntries(True).get(
+        volumes.FindVolumeID(os.stat(path)))
+    if entry is not None:
+      seen['back'] = [entry.label, entry.filesystem]
+      break
+    time.sleep(0.1)
+
+
+def WithAHandle(daemon, path, seen):
+  """IsFAT of a file open on the volume, with the daemon stopped and once
+  it goes on."""
+  handle = Handle(os.open(path, os.O_RDONLY))
+  st_dev = os.fstat(handle.handle).st_dev
+  daemon.send_signal(signal.SIGSTOP)
+  is_fat = Timed(volumes.IsFAT, st_dev, handle)
+  seen['is_fat'], seen['is_fat_s'] = [is_fat.result], is_fat.seconds
+  daemon.send_signal(signal.SIGCONT)
+  for _ in range(100):
+    if volumes.IsFAT(st_dev, handle):
+      break
+    time.sleep(0.1)
+  seen['is_fat'].append(volumes.IsFAT(st_dev, handle))
+  os.close(handle.handle)
+
+
+if __name__ == '__main__' and sys.argv[1:] == [SCENARIO]:
+  StoppedFuseScenario()

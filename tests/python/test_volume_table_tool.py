@@ -61,14 +61,14 @@ class WorkstationTableTest(ToolTestCase):
     lines = self.Table()
     self.assertEqual(lines[0].split(), [
         'MOUNTPOINTS', 'LABEL', 'FSTYPE', 'TYPE', 'SIZE', 'USED', 'AVAIL',
-        'USE%', 'VOLUME', 'GUIDPATH'])
+        'USE%', 'VOLUME', 'GUIDPATH', 'STATE'])
     # Every mount point: E:'s folder mount on a line of its own below it.
     self.assertEqual([line.split()[0] for line in lines[1:]], [
         'C:\\', 'D:\\', 'E:\\', 'C:\\mnt\\usb\\', 'F:\\', 'R:\\', 'Z:\\'])
     self.assertEqual(lines[4].strip(), 'C:\\mnt\\usb\\')
     self.assertEqual(lines[1].split(), [
         'C:\\', 'Windows', 'ntfs', 'INTERNAL', '476G', 'serial:3463516347',
-        '\\\\?\\Volume{5d3a1c2e-0000-0000-0000-501f00000000}\\'])
+        '\\\\?\\Volume{5d3a1c2e-0000-0000-0000-501f00000000}\\', 'ok'])
     # Sizes right-aligned, as df and lsblk align them.
     size_end = lines[0].index('SIZE') + len('SIZE')
     self.assertEqual([line[size_end - 4:size_end] for line in lines[1:4]],
@@ -81,7 +81,7 @@ class WorkstationTableTest(ToolTestCase):
         'E:\\x5c\\x0aC:\\x5cmnt\\x5cusb\\x5c', 'KINGSTON', 'fat32',
         'REMOVABLE', '30G', '', '', '', 'serial:1223812934',
         '\\x5c\\x5c?\\x5cVolume{c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55}\\x5c',
-        'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55'])
+        'ok', 'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55'])
     status, out, err = self.Run('-o', 'LABEL,NAME')
     self.assertEqual((status, out), (2, ''))
     self.assertIn('unknown column: NAME', err)
@@ -99,7 +99,7 @@ class WorkstationTableTest(ToolTestCase):
         'device_file':
             '\\\\?\\Volume{c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55}\\',
         'uuid': 'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55',
-        'device_number': 1223812934})
+        'device_number': 1223812934, 'state': 'ok'})
 
   def testReadableLog(self):
     status, _, err = self.Run('-v', '-o', 'VOLUME')

@@ -15,6 +15,7 @@ import os
 import sys
 import tempfile
 
+from volume_tool import deadline
 from volume_tool import disk_space
 from volume_tool import replace_file
 from volume_tool import text
@@ -25,6 +26,7 @@ from volume_tool import text
 # tells it from them).
 _DRIVE_UNKNOWN = 0
 _DRIVE_CDROM = 5
+_ERROR_TIMEOUT = 1460
 _OPTICAL_FILESYSTEMS = frozenset(('iso9660', 'udf'))
 
 
@@ -73,9 +75,15 @@ def _AskKernel32(name, volume, fail):
   import ctypes
   kernel32 = disk_space.Kernel32()
   kernel32.GetDriveTypeW.restype = ctypes.c_uint
-  volume['drive_type'] = kernel32.GetDriveTypeW(ctypes.c_wchar_p(name))
-  capacity = disk_space.Kernel32Capacity(name)
-  if isinstance(capacity, Exception):
+  drive_type, capacity = deadline.Answers([
+      (name, kernel32.GetDriveTypeW, (ctypes.c_wchar_p(name),)),
+      (name, disk_space.Kernel32Capacity, (name,))])
+  # As the module's GetDriveTypeW answers a volume that does not answer.
+  volume['drive_type'] = 0 if isinstance(drive_type, Exception) else drive_type
+  if isinstance(capacity, deadline.TimedOut):
+    volume['total_bytes'] = 0
+    fail['capacity'] = _ERROR_TIMEOUT
+  elif isinstance(capacity, Exception):
     volume['total_bytes'] = 0
     fail['capacity'] = capacity.winerror
   else:
@@ -107,7 +115,7 @@ def _AskTable(entry, drive_type_map, volume, simulated):
   volume['drive_type'] = _DRIVE_UNKNOWN
   space = None
   if not simulated and volume['paths']:
-    space = disk_space.DiskSpace(volume['paths'][0])
+    (space,) = disk_space.DiskSpaces(volume['paths'][:1])
   volume['total_bytes'] = space[0] if space else 0
 
 

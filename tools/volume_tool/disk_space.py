@@ -3,10 +3,13 @@
 Read from the mount point through the standard library (statvfs) on POSIX
 systems and through kernel32's GetDiskFreeSpaceExW on Windows, beside the
 module rather than through it: the volume table records only the size.
+Each read is made within the deadline (deadline.py).
 """
 
 import os
 import sys
+
+from volume_tool import deadline
 
 
 def DiskSpace(mount_point):
@@ -17,6 +20,15 @@ def DiskSpace(mount_point):
   if sys.platform == 'win32':
     return _Kernel32DiskSpace(mount_point)
   return _StatvfsDiskSpace(mount_point)
+
+
+def DiskSpaces(mount_points):
+  """DiskSpace of each mount point, all read at once within one deadline:
+  None for one that cannot be read or does not answer in time."""
+  answers = deadline.Answers([(mount_point, DiskSpace, (mount_point,))
+                              for mount_point in mount_points])
+  return [None if isinstance(answer, Exception) else answer
+          for answer in answers]
 
 
 def UsePercent(used, available):
