@@ -178,6 +178,36 @@ BOOL WriteVolumeInformation(const LinuxVolume& volume, dev_t device,
                        FileSystemFlags(volume, status), volume.filesystem);
 }
 
+ULONGLONG Unit(const struct statvfs& status) {
+  return status.f_frsize != 0 ? status.f_frsize : status.f_bsize;
+}
+
+ULONGLONG TotalBytes(const struct statvfs& status) {
+  return Unit(status) * status.f_blocks;
+}
+
+// The statvfs() of a volume that the last GetVolumeInformationW made, which
+// a GetDiskFreeSpaceExW of the same volume asking for the size alone takes,
+// once, within kRecentStatusNs: a refresh asks a volume's information, then
+// at once its size, which changes only when the filesystem is resized.  It
+// holds its table, so that no other volume can come to have the same
+// address meanwhile.
+struct RecentStatus {
+  static constexpr linux_mounts::RereadSchedule::Nanoseconds kRecentStatusNs =
+      1'000'000;
+
+  std::shared_ptr<const MountTable> table;
+  const LinuxVolume* volume = nullptr;
+  linux_mounts::RereadSchedule::Nanoseconds when = 0;
+  struct statvfs status = {};
+
+  bool Of(const std::shared_ptr<const MountTable>& current,
+          const LinuxVolume* asked) const {
+    return asked != nullptr && asked == volume && current == table &&
+           linux_mounts::MonotonicNow() - when < kRecentStatusNs;
+  }
+};
+
 class LinuxMachine final : public Machine {
  public:
   // An empty path: this process's own mount table, watched for changes.
@@ -200,6 +230,10 @@ class LinuxMachine final : public Machine {
         StatusInTime(volume->mount_points.front(), volume->may_stall,
                      [&] { return KeyOf(*volume); });
     if (!status) return kFalse;
+    {
+      std::lock_guard<std::mutex> lock(recent_mutex_);
+      recent_status_ = {table, volume, linux_mounts::MonotonicNow(), *status};
+    }
     return WriteVolumeInformation(*volume, volume->device, *status, outputs);
   }
 
@@ -255,12 +289,8 @@ class LinuxMachine final : public Machine {
     const auto table = CurrentTable();
     const LinuxVolume* volume = table->FindByName(WideView(volume_name));
     if (volume == nullptr) return FailWith(kErrorFileNotFound);
-    std::vector<WideString> paths;
-    paths.reserve(volume->mount_points.size());
-    for (const std::string& mount_point : volume->mount_points) {
-      paths.push_back(WideFromPathBytes(mount_point));
-    }
-    return WritePathNames(paths, path_names, length, returned_length);
+    return WritePathNames(volume->wide_mount_points, path_names, length,
+                          returned_length);
   }
 
   UINT GetDriveTypeW(const WCHAR* root) override {
@@ -287,15 +317,19 @@ class LinuxMachine final : public Machine {
     if (volume != nullptr && volume->identity_pending) {
       return FailWith(kErrorTimeout);
     }
+    if (free_to_caller == nullptr && total_free == nullptr && total != nullptr &&
+        volume != nullptr && RecentTotal(table, volume, total)) {
+      return kTrue;
+    }
     // Any other directory may lie anywhere, below a mount that waits too.
     const std::optional<struct statvfs> status = StatusInTime(
         *directory_path, volume == nullptr || volume->may_stall, [&] {
           return volume != nullptr ? KeyOf(*volume) : "path:" + *directory_path;
         });
     if (!status) return kFalse;
-    const ULONGLONG unit = status->f_frsize != 0 ? status->f_frsize : status->f_bsize;
+    const ULONGLONG unit = Unit(*status);
     if (free_to_caller != nullptr) *free_to_caller = unit * status->f_bavail;
-    if (total != nullptr) *total = unit * status->f_blocks;
+    if (total != nullptr) *total = TotalBytes(*status);
     if (total_free != nullptr) *total_free = unit * status->f_bfree;
     return kTrue;
   }
@@ -354,7 +388,19 @@ class LinuxMachine final : public Machine {
     return FailWith(*exists ? kErrorDirNotRoot : kErrorPathNotFound);
   }
 
+  // The total of RecentStatus, taken once where it is the volume's.
+  bool RecentTotal(const std::shared_ptr<const MountTable>& table,
+                   const LinuxVolume* volume, ULONGLONG* total) {
+    std::lock_guard<std::mutex> lock(recent_mutex_);
+    if (!recent_status_.Of(table, volume)) return false;
+    *total = TotalBytes(recent_status_.status);
+    recent_status_ = {};
+    return true;
+  }
+
   const std::string mountinfo_path_;
+  std::mutex recent_mutex_;
+  RecentStatus recent_status_;
   std::mutex table_mutex_;
   linux_mounts::MountTableMonitor monitor_;
   linux_mounts::RereadSchedule schedule_;

@@ -337,14 +337,18 @@ class TableBuilder {
       LinuxVolume& volume = volumes.back();
       const std::string& uuid = uuids_[order[i]];
       if (IsGuidText(uuid)) volume.name = GuidPath(uuid);
-      WideString key(WithoutTrailingBackslash(volume.name));
+      const WideStringView key = WithoutTrailingBackslash(volume.name);
       if (key.empty() || built_.by_name_.count(key) != 0) {
         volume.name = DeviceGuidPath(volume.device);
-        key = WithoutTrailingBackslash(volume.name);
       }
+      volume.wide_mount_points.reserve(volume.mount_points.size());
+      for (const std::string& mount_point : volume.mount_points) {
+        volume.wide_mount_points.push_back(WideFromPathBytes(mount_point));
+      }
+      // `volumes` was reserved whole: the name stays where it is.
       if (is_listed_[order[i]]) {
         built_.listed_ = i + 1;
-        built_.by_name_.emplace(std::move(key), i);
+        built_.by_name_.emplace(WithoutTrailingBackslash(volume.name), i);
       }
     }
     built_.volumes_ = std::move(volumes);
@@ -387,8 +391,16 @@ std::vector<WideString> MountTable::ListedNames() const {
 }
 
 const LinuxVolume* MountTable::FindByName(WideStringView name) const {
-  const auto found = by_name_.find(WideString(WithoutTrailingBackslash(name)));
-  return found == by_name_.end() ? nullptr : &volumes_[found->second];
+  const WideStringView key = WithoutTrailingBackslash(name);
+  const std::size_t last = last_found_.load(std::memory_order_relaxed);
+  if (last < listed_ &&
+      SameWideText()(WithoutTrailingBackslash(volumes_[last].name), key)) {
+    return &volumes_[last];
+  }
+  const auto found = by_name_.find(key);
+  if (found == by_name_.end()) return nullptr;
+  last_found_.store(found->second, std::memory_order_relaxed);
+  return &volumes_[found->second];
 }
 
 const LinuxVolume* MountTable::FindByMountPoint(std::string_view path) const {

@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,7 @@ struct LinuxVolume {
   dev_t device = 0;                       // st_dev of its files
   WideString name;                        // its volume GUID path
   std::vector<std::string> mount_points;  // the visible ones, each ending in '/'
+  std::vector<WideString> wide_mount_points;  // the same, as kernel32 lists them
   WideString filesystem;                  // as Windows names it, if it can
   WideString label;
   UINT drive_type = kDriveUnknown;
@@ -50,6 +52,11 @@ struct LinuxVolume {
 // volume up by name, mount point, device number or mount ID.
 class MountTable {
  public:
+  MountTable() = default;
+  // The indexes view the volumes' own names: a copy would view another's.
+  MountTable(const MountTable&) = delete;
+  MountTable& operator=(const MountTable&) = delete;
+
   // The names of the listed volumes, those with at least one visible mount
   // point, in mount-table order: what an enumeration walks.
   std::vector<WideString> ListedNames() const;
@@ -75,11 +82,18 @@ class MountTable {
 
   std::vector<LinuxVolume> volumes_;  // listed ones first
   std::size_t listed_ = 0;
-  std::unordered_map<WideString, std::size_t> by_name_;
+  // By name without its trailing backslash, viewed in volumes_, which is
+  // not changed once the table is built.
+  std::unordered_map<WideStringView, std::size_t, std::hash<WideStringView>,
+                     SameWideText>
+      by_name_;
   std::unordered_map<std::string, std::size_t> by_mount_point_;
   std::unordered_map<dev_t, std::size_t> by_device_;
   std::unordered_map<std::uint64_t, std::size_t> by_mount_id_;
   std::vector<VolumeKey> pending_questions_;
+  // The index of the volume that FindByName found last: the calls about a
+  // volume come in a row, and its name is compared before it is hashed.
+  mutable std::atomic<std::size_t> last_found_{0};
 };
 
 // The volumes of the mount table in `mountinfo_path` (a file in the format

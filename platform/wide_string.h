@@ -1,6 +1,7 @@
 // UTF-16 strings in the platform's WCHAR, and their UTF-8 form.
 #pragma once
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,16 @@ inline void AppendUtf16(WideString& out, char32_t code_point) {
     out.push_back(static_cast<WCHAR>(code_point));
   }
 }
+
+// Equality of texts as a hashed index compares them: by length, then by
+// their bytes at once.  Volume names share long prefixes, which the
+// character-by-character comparison of the standard one walks each time.
+struct SameWideText {
+  bool operator()(WideStringView a, WideStringView b) const {
+    return a.size() == b.size() &&
+           std::memcmp(a.data(), b.data(), a.size() * sizeof(WCHAR)) == 0;
+  }
+};
 
 // The characters of a NUL-terminated string; a null pointer is empty.
 inline WideStringView WideView(const WCHAR* text) {

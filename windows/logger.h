@@ -17,4 +17,8 @@ enum class LogLevel { kDebug, kInfo, kError, kException };
 void Log(LogLevel level, const char* format,
          std::initializer_list<BorrowedRef> args);
 
+// Start-up: the logging module that LOGGER came from, whose Logger's own
+// methods Log may answer for where they would log nothing (logger.cpp).
+void NoteStandardLogger(BorrowedRef logging);
+
 }  // namespace volumes

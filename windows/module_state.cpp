@@ -4,10 +4,12 @@ namespace volumes {
 
 ModuleState module_state;
 
+void BindGlobal(PyObject* name, OwnedRef value) {
+  Check(PyDict_SetItem(State().globals.get(), name, value.get()));
+}
+
 namespace global {
 Name LOGGER("LOGGER");
-Name DRIVE_TYPE_MAP("DRIVE_TYPE_MAP");
-Name VOLUME_NAME_GUID_MATCHER("VOLUME_NAME_GUID_MATCHER");
 Name volume_entry("volume_entry");
 Name utils("utils");
 Name platform_utils("platform_utils");

@@ -23,12 +23,14 @@ extern ModuleState module_state;
 
 inline ModuleState& State() { return module_state; }
 
+// Binds `name` (an interned string) in the module's namespace, as a
+// module-level assignment does: start-up's and the subsystems' constants.
+void BindGlobal(PyObject* name, OwnedRef value);
+
 // The module's globals that start-up binds and the module's code looks up
 // at each use, so that a host's rebinding takes effect at the next one.
 namespace global {
 extern Name LOGGER;
-extern Name DRIVE_TYPE_MAP;
-extern Name VOLUME_NAME_GUID_MATCHER;
 // The host's sibling modules common.volume_entry, common.utils and
 // platforms.platform_utils.
 extern Name volume_entry;

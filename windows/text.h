@@ -6,6 +6,8 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <memory>
+#include <unordered_map>
 
 #include "platform/wide_string.h"
 #include "windows/refs.h"
@@ -20,15 +22,44 @@ OwnedRef UnicodeFromWide(platform::WideStringView text);
 // (all of them when it holds none).
 OwnedRef UnicodeFromWideBuffer(const platform::WCHAR* buffer,
                                std::size_t capacity);
+platform::WideStringView WideBufferText(const platform::WCHAR* buffer,
+                                        std::size_t capacity);
+
+// Unicode objects made from texts, kept from one round to the next, so that
+// a round that meets the texts of the last one makes no new object: the
+// volume names of a listing, which a table refresh makes again and again
+// (the "refresh" targets), and which the table keeps.  Unicode objects
+// cannot change, and the host takes equal ones alike.  It lives as long as
+// the process, as the objects it holds must.
+class UnicodeRounds {
+ public:
+  // The object of `text`: this round's, the last round's, or a new one.
+  OwnedRef Get(platform::WideStringView text);
+  // What neither this round nor the last met goes.
+  void EndRound();
+
+ private:
+  struct Text {
+    platform::WideString text;
+    OwnedRef object;
+    unsigned round;  // the last one that met it
+  };
+  // Keyed by a view of the entry's own text, which stays where it is.
+  std::unordered_map<platform::WideStringView, std::unique_ptr<Text>,
+                     std::hash<platform::WideStringView>,
+                     platform::SameWideText>
+      texts_;
+  unsigned round_ = 0;
+};
 
 // A unicode object (exactly of type unicode) as UTF-16 for a kernel32 call.
 // A NUL inside it would silently cut the string short there, so it raises
 // ValueError "embedded null character in <what>" instead.
 platform::WideString WideFromUnicode(BorrowedRef unicode, const char* what);
 
-// A filesystem name as the host's byte string: encoded with "mbcs" where the
-// interpreter has that codec (Windows), otherwise with its filesystem
-// encoding (UTF-8 where it has none).
-OwnedRef EncodeFilesystemName(BorrowedRef unicode);
+// A filesystem name as the host's byte string: its unicode object encoded
+// with "mbcs" where the interpreter has that codec (Windows), otherwise with
+// its filesystem encoding (UTF-8 where it has none).
+OwnedRef EncodeFilesystemName(platform::WideStringView name);
 
 }  // namespace volumes

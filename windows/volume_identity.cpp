@@ -1,10 +1,10 @@
 #include "windows/volume_identity.h"
 
 #include <structmember.h>
-#include <structseq.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "windows/calling_convention.h"
@@ -75,7 +75,7 @@ struct VolumeIDSlot {
   ProcessRef volume_id;  // null: empty
 };
 
-constexpr int kVolumeIDSlotBits = 10;
+constexpr int kVolumeIDSlotBits = 12;
 
 // Made at start-up and kept for the life of the process.
 struct IdentityState {
@@ -88,10 +88,11 @@ struct IdentityState {
   ProcessRef is_fat_cache;
   // "serial:%s", the one format of volume IDs.
   ProcessRef volume_id_format;
-  // posix.stat_result (nt.stat_result on Windows), whose st_dev is read by
-  // position; null where the interpreter has none.
-  ProcessRef stat_result_type;
-  Py_ssize_t st_dev_index = 0;
+  // The type of the stat results seen, posix.stat_result (nt.stat_result
+  // on Windows), whose st_dev is read from its member slot; null until one
+  // is seen.
+  PyTypeObject* st_dev_type = nullptr;
+  Py_ssize_t st_dev_offset = 0;
   // A table of slots indexed by the serial number's hash, each holding the
   // last ID made there.
   VolumeIDSlot volume_ids_by_serial[1 << kVolumeIDSlotBits];
@@ -133,9 +134,18 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
       return OwnedRef::NewReference(slot->volume_id);
     }
   }
-  OwnedRef volume_id = OwnedRef::StealChecked(
-      PyNumber_Remainder(identity.volume_id_format.get(), serial));
-  if (!PyString_CheckExact(volume_id.get())) RaiseExpected("str", volume_id);
+  OwnedRef volume_id;
+  if (slot != nullptr) {
+    // "%s" of an exact int or long is its decimal digits, as the operator
+    // would write them.
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "serial:%lld", value);
+    volume_id = OwnedRef::StealChecked(PyString_FromStringAndSize(text, length));
+  } else {
+    volume_id = OwnedRef::StealChecked(
+        PyNumber_Remainder(identity.volume_id_format.get(), serial));
+    if (!PyString_CheckExact(volume_id.get())) RaiseExpected("str", volume_id);
+  }
   PyObject* interned = volume_id.release();
   PyString_InternInPlace(&interned);
   volume_id = OwnedRef::StealNullable(interned);
@@ -146,15 +156,41 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   return volume_id;
 }
 
-// stat_result.st_dev: by position for the interpreter's own stat results.
+// Whether `type` keeps st_dev in a member slot, as the interpreter's stat
+// results do, where a read of the slot is what the attribute protocol
+// gives: a type of the interpreter's or an extension's (a class that code
+// can change is not), reading attributes generically, whose st_dev is an
+// object member.  Such a type is remembered: the stat result's type is
+// found from the first one seen, without an import.
+bool KeepsStDevInASlot(PyTypeObject* type) {
+  if ((type->tp_flags & Py_TPFLAGS_HEAPTYPE) != 0 ||
+      type->tp_getattro != PyObject_GenericGetAttr) {
+    return false;
+  }
+  PyObject* const descriptor = _PyType_Lookup(type, names::st_dev.get());
+  if (descriptor == nullptr || Py_TYPE(descriptor) != &PyMemberDescr_Type) {
+    return false;
+  }
+  const PyMemberDef* const member =
+      reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
+  if (member->type != T_OBJECT) return false;
+  identity.st_dev_type = type;
+  identity.st_dev_offset = member->offset;
+  return true;
+}
+
+// stat_result.st_dev: from its slot for the interpreter's own stat results
+// (the benchmark's FindVolumeID targets), by name for anything else.
 OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   PyObject* const object = stat_result.get();
-  if (reinterpret_cast<PyObject*>(Py_TYPE(object)) ==
-      identity.stat_result_type.get()) {
-    PyObject** const items = reinterpret_cast<PyStructSequence*>(object)->ob_item;
-    return OwnedRef::NewReference(BorrowedRef(items[identity.st_dev_index]));
+  PyTypeObject* const type = Py_TYPE(object);
+  if (type != identity.st_dev_type && !KeepsStDevInASlot(type)) {
+    return GetAttr(stat_result, names::st_dev);
   }
-  return GetAttr(stat_result, names::st_dev);
+  PyObject* const value = *reinterpret_cast<PyObject**>(
+      reinterpret_cast<char*>(object) + identity.st_dev_offset);
+  // An empty object member reads as None.
+  return value != nullptr ? OwnedRef::NewReference(BorrowedRef(value)) : NewNone();
 }
 
 OwnedRef FindVolumeID(BorrowedRef stat_result) {
@@ -201,38 +237,6 @@ OwnedRef IsFATBody(const Arguments& arguments) {
   return is_fat;
 }
 
-// The interpreter's stat result type, and the position of st_dev in it; a
-// null type where either cannot be found, so that st_dev is read by name.
-void FindStatResultType() {
-#ifdef _WIN32
-  const char* const os_module = "nt";
-#else
-  const char* const os_module = "posix";
-#endif
-  OwnedRef module = OwnedRef::StealNullable(PyImport_ImportModule(os_module));
-  OwnedRef type = module ? OwnedRef::StealNullable(PyObject_GetAttrString(
-                               module.get(), "stat_result"))
-                         : OwnedRef();
-  OwnedRef member = type && PyType_Check(type.get())
-                        ? OwnedRef::StealNullable(PyObject_GetAttrString(
-                              type.get(), "st_dev"))
-                        : OwnedRef();
-  if (!member || Py_TYPE(member.get()) != &PyMemberDescr_Type) {
-    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_ImportError) &&
-        !PyErr_ExceptionMatches(PyExc_AttributeError)) {
-      throw PyError();
-    }
-    PyErr_Clear();
-    return;
-  }
-  const Py_ssize_t offset =
-      reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member->offset;
-  identity.st_dev_index = (offset - static_cast<Py_ssize_t>(
-                                        offsetof(PyStructSequence, ob_item))) /
-                          static_cast<Py_ssize_t>(sizeof(PyObject*));
-  identity.stat_result_type.Reset(std::move(type));
-}
-
 void StartVolumeIdentity() {
   OwnedRef fat32 = NewString("fat32");
   OwnedRef exfat = NewString("exfat");
@@ -240,7 +244,6 @@ void StartVolumeIdentity() {
       OwnedRef::StealChecked(PyFrozenSet_New(Tuple({fat32, exfat}).get())));
   identity.is_fat_cache.Reset(OwnedRef::StealChecked(PyDict_New()));
   identity.volume_id_format.Reset(NewString("serial:%s"));
-  FindStatResultType();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "windows/volume_info.h"
 
+#include <cstdint>
 #include <optional>
 
 #include "windows/calling_convention.h"
@@ -16,6 +17,7 @@
 namespace volumes {
 namespace {
 
+void StartVolumeInfo();
 OwnedRef InitBody(const Arguments& arguments);
 OwnedRef FindVolumeIDBody(const Arguments& arguments);
 OwnedRef AllVolumeEntriesBody(const Arguments& arguments);
@@ -46,6 +48,11 @@ const char kAllVolumeEntriesDoc[] =
     "    ";
 
 namespace names {
+// The module's constants that the service builds and reads.
+Name DRIVE_TYPE_MAP("DRIVE_TYPE_MAP");
+Name VOLUME_NAME_GUID_MATCHER("VOLUME_NAME_GUID_MATCHER");
+Name re("re");
+Name compile("compile");
 // The methods' parameters.
 Name self("self");
 Name stat_result("stat_result");
@@ -117,9 +124,48 @@ const ClassDef classes[] = {
 
 }  // namespace
 
-const Subsystem kVolumeInfoService = {{}, nullptr, {}, classes};
+const Subsystem kVolumeInfoService = {{}, StartVolumeInfo, {}, classes};
 
 namespace {
+
+// --- The module's constants ----------------------------------------------------
+
+// VOLUME_NAME_GUID_MATCHER as start-up made it: while the global still binds
+// it, the refresh matches a volume name itself (MatchedGuid).
+ProcessRef start_up_matcher;
+
+void BuildDriveTypeMap() {
+  // The GetDriveTypeW codes, 0 to 6, in order.
+  static const char* const kDeviceTypes[] = {
+      "UNKNOWN",   // kDriveUnknown: the type cannot be determined
+      "UNKNOWN",   // kDriveNoRootDir: nothing mounted there
+      "REMOVABLE", // kDriveRemovable
+      "INTERNAL",  // kDriveFixed
+      "NETWORK",   // kDriveRemote
+      "REMOVABLE", // kDriveCdrom
+      "RAM",       // kDriveRamdisk
+  };
+  OwnedRef drive_type_map = OwnedRef::StealChecked(PyDict_New());
+  long code = 0;
+  for (const char* member : kDeviceTypes) {
+    OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
+    OwnedRef device_type = GlobalAttr(global::volume_entry, names::DeviceType);
+    OwnedRef value = OwnedRef::StealChecked(
+        PyObject_GetAttrString(device_type.get(), member));
+    Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
+  }
+  BindGlobal(names::DRIVE_TYPE_MAP.get(), std::move(drive_type_map));
+}
+
+void StartVolumeInfo() {
+  BuildDriveTypeMap();
+  // Every backslash here is one character of the pattern.
+  OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
+  OwnedRef compile = GlobalAttr(names::re, names::compile);
+  OwnedRef matcher = Call(compile, {pattern});
+  start_up_matcher.Reset(OwnedRef::NewReference(matcher));
+  BindGlobal(names::VOLUME_NAME_GUID_MATCHER.get(), std::move(matcher));
+}
 
 // --- The service and its lookups ---------------------------------------------
 
@@ -246,14 +292,21 @@ bool ReadVolumeFacts(BorrowedRef volume_name, BorrowedRef mount_point,
 }
 
 // DRIVE_TYPE_MAP's member for the volume's drive type; DeviceType.UNKNOWN
-// for a code without a row.
+// for a code without a row.  `DRIVE_TYPE_MAP.get(code, default)`: an exact
+// dict's get cannot be rebound, so the dict is read directly (the "refresh"
+// targets), the default evaluated all the same.
 OwnedRef DeviceTypeOf(BorrowedRef volume_name) {
   OwnedRef win_drive_type = OwnedRef::StealChecked(
       PyLong_FromUnsignedLong(QueryDriveType(volume_name)));
-  OwnedRef drive_type_get = GlobalAttr(global::DRIVE_TYPE_MAP, names::get);
+  OwnedRef drive_type_map = LookupGlobal(names::DRIVE_TYPE_MAP);
+  const bool exact_dict = PyDict_CheckExact(drive_type_map.get());
+  OwnedRef drive_type_get =
+      exact_dict ? OwnedRef() : GetAttr(drive_type_map, names::get);
   OwnedRef device_types = GlobalAttr(global::volume_entry, names::DeviceType);
   OwnedRef unknown = GetAttr(device_types, names::UNKNOWN);
-  return Call(drive_type_get, {win_drive_type, unknown});
+  if (!exact_dict) return Call(drive_type_get, {win_drive_type, unknown});
+  const BorrowedRef found = DictGet(drive_type_map, win_drive_type);
+  return OwnedRef::NewReference(found ? found : BorrowedRef(unknown));
 }
 
 // The volume's total size in bytes; 0, logged, when it cannot be read.
@@ -268,15 +321,87 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
   return total_bytes.value_or(0);
 }
 
+// What the start-up matcher's match(name).group(1).encode('ascii') gives
+// for an exact str or unicode name: the GUID text as a byte string, or
+// None where it does not match.  The pattern's \w is ASCII's (no flags),
+// and its braces leave nothing to backtrack.
+template <class Char>
+OwnedRef MatchedGuid(const Char* name, Py_ssize_t size) {
+  static constexpr char kPrefix[] = "\\\\?\\Volume{";
+  constexpr Py_ssize_t kPrefixSize = sizeof kPrefix - 1;
+  if (size < kPrefixSize) return NewNone();
+  for (Py_ssize_t i = 0; i < kPrefixSize; ++i) {
+    if (name[i] != static_cast<unsigned char>(kPrefix[i])) return NewNone();
+  }
+  const auto is_word = [](std::uint32_t c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '_' || c == '-';
+  };
+  Py_ssize_t end = kPrefixSize;
+  while (end < size && is_word(static_cast<std::uint32_t>(name[end]))) ++end;
+  if (end == kPrefixSize || end + 1 >= size || name[end] != '}' ||
+      name[end + 1] != '\\') {
+    return NewNone();
+  }
+  OwnedRef guid = OwnedRef::StealChecked(
+      PyString_FromStringAndSize(nullptr, end - kPrefixSize));
+  char* out = PyString_AS_STRING(guid.get());
+  for (Py_ssize_t i = kPrefixSize; i < end; ++i) {
+    *out++ = static_cast<char>(name[i]);
+  }
+  return guid;
+}
+
 // The GUID text of a volume GUID path, as a byte string; None for another
 // name.
 OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef matcher = LookupGlobal(global::VOLUME_NAME_GUID_MATCHER);
+  OwnedRef matcher = LookupGlobal(names::VOLUME_NAME_GUID_MATCHER);
+  PyObject* const name = volume_name.get();
+  // The matcher start-up made, which nothing can change: the match is
+  // made here (the "refresh" targets).
+  if (matcher.get() == start_up_matcher.get()) {
+    if (PyUnicode_CheckExact(name)) {
+      return MatchedGuid(PyUnicode_AS_UNICODE(name), PyUnicode_GET_SIZE(name));
+    }
+    if (PyString_CheckExact(name)) {
+      return MatchedGuid(reinterpret_cast<const unsigned char*>(
+                             PyString_AS_STRING(name)),
+                         PyString_GET_SIZE(name));
+    }
+  }
   OwnedRef match = CallMethod(matcher, names::match, {volume_name});
   if (match.get() == Py_None) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
   OwnedRef guid = CallMethod(match, names::group, {group_number});
   return CallMethod(guid, names::encode, {BorrowedRef(names::ascii.get())});
+}
+
+// The keyword dict of VolumeEntry's call, used again by the next volume
+// when the call kept nothing of it (the "refresh" targets): a dict that the
+// callee holds is never touched again.
+class KeywordDict {
+ public:
+  // The spare dict, empty, or a new one; a refresh within the callee
+  // (a host's re-entrant lock) finds none.
+  OwnedRef Take() {
+    if (spare_.get() == nullptr) return OwnedRef::StealChecked(PyDict_New());
+    OwnedRef taken = OwnedRef::NewReference(spare_);
+    spare_.Reset(OwnedRef());
+    return taken;
+  }
+  void Give(OwnedRef used) {
+    if (Py_REFCNT(used.get()) != 1 || spare_.get() != nullptr) return;
+    PyDict_Clear(used.get());
+    spare_.Reset(std::move(used));
+  }
+
+ private:
+  ProcessRef spare_;
+};
+
+KeywordDict& SpareKeywords() {
+  static KeywordDict spare;
+  return spare;
 }
 
 // Adds the entry of one listed volume to `new_volume_entries`, or logs why
@@ -294,7 +419,7 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   OwnedRef volume_entry_class =
       GlobalAttr(global::volume_entry, names::VolumeEntry);
   // The keyword values are made in this order: the ID first, the size last.
-  OwnedRef fields = OwnedRef::StealChecked(PyDict_New());
+  OwnedRef fields = SpareKeywords().Take();
   auto set_field = [&](const Name& keyword, BorrowedRef value) {
     Check(PyDict_SetItem(fields.get(), keyword.get(), value.get()));
   };
@@ -313,6 +438,7 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
       OwnedRef::StealChecked(PyLong_FromUnsignedLongLong(capacity_bytes));
   set_field(names::size, size);
   OwnedRef entry = Call(volume_entry_class, {}, fields);
+  SpareKeywords().Give(std::move(fields));
   OwnedRef key = GetAttr(entry, names::volume);
   Check(PyDict_SetItem(new_volume_entries.get(), key.get(), entry.get()));
 }

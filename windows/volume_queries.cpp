@@ -162,6 +162,24 @@ OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
   return paths;
 }
 
+// The UTF-16 form of the unicode `name`, as kernel32 takes it.  The
+// refresh hands each volume's name to four queries in a row, so the last
+// conversion is kept, with the object that it holds (and so is that
+// object's): the "refresh" targets.
+const platform::WideString& WideNameOf(BorrowedRef name, const char* what) {
+  struct LastName {
+    ProcessRef object;
+    platform::WideString wide;
+  };
+  static LastName last;
+  if (name.get() != last.object.get()) {
+    platform::WideString wide = WideFromUnicode(name, what);
+    last.object.Reset(OwnedRef::NewReference(name));
+    last.wide = std::move(wide);
+  }
+  return last.wide;
+}
+
 // A handle value as the platform's HANDLE.
 platform::HANDLE ToHandle(std::int64_t value) {
   constexpr int kWidth = sizeof(platform::HANDLE) * 8;
@@ -173,6 +191,17 @@ platform::HANDLE ToHandle(std::int64_t value) {
   return reinterpret_cast<platform::HANDLE>(static_cast<std::uintptr_t>(*bits));
 }
 
+// The names of the last listings, whose objects a listing of the same
+// names hands out again.
+UnicodeRounds& ListedNames() {
+  static UnicodeRounds* const rounds = new UnicodeRounds;
+  return *rounds;
+}
+
+OwnedRef ListedName(const WCHAR* buffer) {
+  return ListedNames().Get(WideBufferText(buffer, kNameBufferLength));
+}
+
 OwnedRef ListVolumeNamesBody(const Arguments&) {
   // Zeroed, so that a name is never read from memory the system left
   // unwritten.
@@ -182,7 +211,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
   if (!handle.valid()) RaiseWindowsError(platform::GetLastError());
 
   OwnedRef volume_names = OwnedRef::StealChecked(PyList_New(0));
-  OwnedRef current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+  OwnedRef current_name = ListedName(name_buffer);
   Check(PyList_Append(volume_names.get(), current_name.get()));
   for (;;) {
     if (!platform::FindNextVolumeW(handle.get(), name_buffer,
@@ -191,7 +220,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
       if (error == platform::kErrorNoMoreFiles) break;
       RaiseWindowsError(error);
     }
-    current_name = UnicodeFromWideBuffer(name_buffer, kNameBufferLength);
+    current_name = ListedName(name_buffer);
     const Py_ssize_t count = PyList_GET_SIZE(volume_names.get());
     if (SameText(current_name,
                  BorrowedRef(PyList_GET_ITEM(volume_names.get(), count - 1)))) {
@@ -202,6 +231,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
     }
     Check(PyList_Append(volume_names.get(), current_name.get()));
   }
+  ListedNames().EndRound();
   return volume_names;
 }
 
@@ -230,8 +260,7 @@ OwnedRef VolumeInformation::SerialNumber() const {
 }
 
 OwnedRef VolumeInformation::FilesystemName() const {
-  OwnedRef name = UnicodeFromWideBuffer(filesystem, kNameBufferLength);
-  return EncodeFilesystemName(name);
+  return EncodeFilesystemName(WideBufferText(filesystem, kNameBufferLength));
 }
 
 OwnedRef VolumeInformation::ToTuple() const {
@@ -251,7 +280,7 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
       PyUnicode_CheckExact(guid_path.get())
           ? OwnedRef::NewReference(guid_path)
           : OwnedRef::StealChecked(PyObject_Unicode(guid_path.get()));
-  const platform::WideString wide_name = WideFromUnicode(volume_name, "guid_path");
+  const platform::WideString& wide_name = WideNameOf(volume_name, "guid_path");
 
   DWORD buffer_length = kFirstPathBufferLength;
   DWORD returned_length = 0;
@@ -286,11 +315,14 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
 
 VolumeInformation QueryVolumeInformation(BorrowedRef path) {
   if (path.get() == Py_None) RaiseExpected("unicode", path);
-  platform::WideString root_path = WideFromUnicode(path, "path");
-  if (!platform::IsRootPath(root_path)) root_path.push_back('\\');
+  const platform::WideString& wide_path = WideNameOf(path, "path");
+  platform::WideString with_backslash;
+  if (!platform::IsRootPath(wide_path)) with_backslash = wide_path + u'\\';
+  const platform::WCHAR* root_path =
+      with_backslash.empty() ? wide_path.c_str() : with_backslash.c_str();
   VolumeInformation information;
   if (!platform::GetVolumeInformationW(
-          root_path.c_str(), information.label, kNameBufferLength,
+          root_path, information.label, kNameBufferLength,
           &information.serial_number, &information.component_length,
           &information.flags, information.filesystem, kNameBufferLength)) {
     RaiseWindowsError(platform::GetLastError());
@@ -311,15 +343,13 @@ VolumeInformation QueryVolumeInformationByHandle(std::int64_t handle) {
 }
 
 unsigned long QueryDriveType(BorrowedRef root_path) {
-  const platform::WideString path = WideFromUnicode(root_path, "root_path");
-  return platform::GetDriveTypeW(path.c_str());
+  return platform::GetDriveTypeW(WideNameOf(root_path, "root_path").c_str());
 }
 
 std::optional<unsigned long long> QueryTotalBytes(BorrowedRef directory) {
-  const platform::WideString path = WideFromUnicode(directory, "directory");
   platform::ULONGLONG total_bytes = 0;
-  if (!platform::GetDiskFreeSpaceExW(path.c_str(), nullptr, &total_bytes,
-                                     nullptr)) {
+  if (!platform::GetDiskFreeSpaceExW(WideNameOf(directory, "directory").c_str(),
+                                     nullptr, &total_bytes, nullptr)) {
     return std::nullopt;
   }
   return total_bytes;

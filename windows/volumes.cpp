@@ -13,6 +13,7 @@
 
 #include "windows/calling_convention.h"
 #include "windows/function_type.h"
+#include "windows/logger.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
 #include "windows/names.h"
@@ -45,17 +46,12 @@ Name logging("logging");
 Name re("re");
 Name service("service");
 Name getLogger("getLogger");
-Name compile("compile");
 Name Singleton("Singleton");
-Name DeviceType("DeviceType");
 }  // namespace names
 
 // "windows.volumes", as the interpreter named the module.
 ProcessRef module_name;
 
-void Bind(PyObject* name, OwnedRef value) {
-  Check(PyDict_SetItem(State().globals.get(), name, value.get()));
-}
 
 // Every subsystem's method table entries, in order.  Kept for the life of
 // the process, as the functions made from it are.
@@ -85,7 +81,7 @@ OwnedRef HostImport(const char* module, BorrowedRef fromlist) {
 }
 
 void ImportModule(const Name& module) {
-  Bind(module.get(), HostImport(module.text(), None()));
+  BindGlobal(module.get(), HostImport(module.text(), None()));
 }
 
 void ImportFrom(const char* module, const Name& name) {
@@ -98,30 +94,7 @@ void ImportFrom(const char* module, const Name& name) {
     PyErr_Clear();
     Raise(PyExc_ImportError, "cannot import name %.230s", name.text());
   }
-  Bind(name.get(), std::move(value));
-}
-
-void BuildDriveTypeMap() {
-  // The GetDriveTypeW codes, 0 to 6, in order.
-  static const char* const kDeviceTypes[] = {
-      "UNKNOWN",   // kDriveUnknown: the type cannot be determined
-      "UNKNOWN",   // kDriveNoRootDir: nothing mounted there
-      "REMOVABLE", // kDriveRemovable
-      "INTERNAL",  // kDriveFixed
-      "NETWORK",   // kDriveRemote
-      "REMOVABLE", // kDriveCdrom
-      "RAM",       // kDriveRamdisk
-  };
-  OwnedRef drive_type_map = OwnedRef::StealChecked(PyDict_New());
-  long code = 0;
-  for (const char* member : kDeviceTypes) {
-    OwnedRef key = OwnedRef::StealChecked(PyLong_FromLong(code++));
-    OwnedRef device_type = GlobalAttr(global::volume_entry, names::DeviceType);
-    OwnedRef value = OwnedRef::StealChecked(
-        PyObject_GetAttrString(device_type.get(), member));
-    Check(PyDict_SetItem(drive_type_map.get(), key.get(), value.get()));
-  }
-  Bind(global::DRIVE_TYPE_MAP.get(), std::move(drive_type_map));
+  BindGlobal(name.get(), std::move(value));
 }
 
 void CreateClass(const ClassDef& definition) {
@@ -145,7 +118,7 @@ void CreateClass(const ClassDef& definition) {
   const BorrowedRef metaclass(
       reinterpret_cast<PyObject*>(Py_TYPE(&PyBaseObject_Type)));
   OwnedRef new_class = Call(metaclass, {class_name, bases, namespace_dict});
-  Bind(InternedString(definition.name).get(), Call(singleton, {new_class}));
+  BindGlobal(InternedString(definition.name).get(), Call(singleton, {new_class}));
 }
 
 void ImportsAndConstants() {
@@ -156,16 +129,11 @@ void ImportsAndConstants() {
   ImportFrom("common.service", names::service);
   ImportFrom("platforms", global::platform_utils);
 
-  OwnedRef get_logger = GlobalAttr(names::logging, names::getLogger);
+  OwnedRef logging = LookupGlobal(names::logging);
+  OwnedRef get_logger = GetAttr(logging, names::getLogger);
   OwnedRef logger_name = LookupGlobal(names::dunder_name);
-  Bind(global::LOGGER.get(), Call(get_logger, {logger_name}));
-
-  BuildDriveTypeMap();
-
-  // Every backslash here is one character of the pattern.
-  OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  OwnedRef compile = GlobalAttr(names::re, names::compile);
-  Bind(global::VOLUME_NAME_GUID_MATCHER.get(), Call(compile, {pattern}));
+  BindGlobal(global::LOGGER.get(), Call(get_logger, {logger_name}));
+  NoteStandardLogger(logging);
 }
 
 void StartUp() {
@@ -188,7 +156,7 @@ void StartUp() {
   }
   for (const Subsystem* subsystem : kSubsystems) {
     for (PyMethodDef& function : subsystem->functions) {
-      Bind(InternedString(function.ml_name).get(),
+      BindGlobal(InternedString(function.ml_name).get(),
            OwnedRef::StealChecked(
                PyCFunction_NewEx(&function, nullptr, module_name.get())));
     }

@@ -248,12 +248,22 @@ def StoppedFuseScenario():
   sys.stdout.write(json.dumps(seen))
 
 
+def Stop(daemon):
+  """Stops the daemon, and waits until every thread of it has stopped: a
+  signal takes effect at each thread's next step."""
+  daemon.send_signal(signal.SIGSTOP)
+  tasks = '/proc/%d/task' % daemon.pid
+  while any(open(os.path.join(tasks, task, 'stat')).read().rsplit(')', 1)[1].split()[0] != 'T'
+            for task in os.listdir(tasks)):
+    time.sleep(0.01)
+
+
 def Stopped(daemon, path, seen):
   """The table, the volume information and the command while the daemon
   is stopped; the volume back once it goes on."""
   service = VolumeInfoClass()
   seen['before'] = len(service.AllVolumeEntries(True))
-  daemon.send_signal(signal.SIGSTOP)
+  Stop(daemon)
   held, ticking = [0.0], [True]
 
   def Tick():
@@ -297,7 +307,7 @@ def WithAHandle(daemon, path, seen):
   it goes on."""
   handle = Handle(os.open(path, os.O_RDONLY))
   st_dev = os.fstat(handle.handle).st_dev
-  daemon.send_signal(signal.SIGSTOP)
+  Stop(daemon)
   is_fat = Timed(volumes.IsFAT, st_dev, handle)
   seen['is_fat'], seen['is_fat_s'] = [is_fat.result], is_fat.seconds
   daemon.send_signal(signal.SIGCONT)
