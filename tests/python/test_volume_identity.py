@@ -19,6 +19,8 @@ class VolumeIDTest(unittest.TestCase):
     self.assertIs(intern('serial:' + '1234'), volume_id)
     for serial, expected in [(2**32, 'serial:4294967296'), (0, 'serial:0'),
                              (-5, 'serial:-5'), ('abc', 'serial:abc'),
+                             (2**63 - 1, 'serial:%d' % (2**63 - 1)),
+                             (-2**63, 'serial:%d' % -2**63),
                              (None, 'serial:None'), ((7,), 'serial:7')]:
       self.assertEqual(volumes._VolumeIDFromSerialNumber(serial), expected)
       self.assertIs(type(volumes._VolumeIDFromSerialNumber(serial)), str)

@@ -112,6 +112,47 @@ class VolumeInfoTest(SimulatedMachineTestCase):
     self.assertEqual(record.getMessage(), "Unable to fetch volume info for u'C:\\\\', skipping.")
     self.assertEqual(str(record.exc_info[1]), 'Expected unicode, got str')
 
+  def testTheRefreshDoesWhatTheHostsCodeWouldDo(self):
+    # The refresh reads the start-up's matcher, a plain dict and a plain
+    # logging.Logger itself; what it finds is what their methods would.
+    names = [u'\\\\?\\Volume{6b29-fc40_X}\\', u'\\\\?\\Volume{}\\',
+             u'\\\\?\\Volume{ab}x', u'\\\\?\\Volume{\xe9}\\', u'\\\\?\\Volume{a}']
+    machine = [{'name': name, 'paths': [u'%d:\\mnt\\' % n], 'serial': n,
+                'drive_type': n % 8} for n, name in enumerate(names)]
+    keeps = []
+
+    class KeepingEntry(volume_entry.VolumeEntry):
+      __slots__ = ()
+
+      def __init__(self, **fields):
+        keeps.append(fields)
+        volume_entry.VolumeEntry.__init__(self, **fields)
+    host = type('volume_entry', (), {'VolumeEntry': KeepingEntry,
+                                     'DeviceType': DeviceType})
+
+    def Fields(entries):
+      return sorted((e.volume, e.uuid, e.device_type) for e in entries.values())
+    import logging, re  # pylint: disable=g-import-not-at-top
+    logging.getLogger('windows.volumes').setLevel(logging.WARNING)
+    fast = Fields(self.Entries(*machine))
+    said = []
+    drive_types = type('Map', (dict,), {'get': lambda m, k, d: said.append(k) or d})
+    with Rebound(VOLUME_NAME_GUID_MATCHER=re.compile(
+        volumes.VOLUME_NAME_GUID_MATCHER.pattern), volume_entry=host,
+                 DRIVE_TYPE_MAP=drive_types(volumes.DRIVE_TYPE_MAP)):
+      original = logging.Logger.debug
+      logging.Logger.debug = lambda logger, *args: said.append(args[0])
+      try:
+        slow = Fields(self.service.AllVolumeEntries(True))
+      finally:
+        logging.Logger.debug = original
+    self.assertEqual([(v, u) for v, u, _ in slow], [(v, u) for v, u, _ in fast])
+    self.assertEqual([u for _, u, _ in fast], ['6b29-fc40_X', None, None, None, None])
+    self.assertEqual(said.count("%s isn't big enough, allocating %s bytes."), 5)
+    self.assertEqual(sorted(k for k in said if isinstance(k, long)), range(5))
+    # A dict that the entry keeps is not given to the next one.
+    self.assertEqual([f['volume'] for f in keeps], [v for v, _, _ in fast])
+
   def testLaterVolumeWithTheSameSerialWins(self):
     entries = self.Entries(Volume('a', ['A:\\'], serial=1),
                            Volume('b', ['B:\\'], serial=1))
