@@ -4,6 +4,7 @@
 # missed, the figures in bench/results.json or --out FILE), then draws the
 # plot beside the figures (bench/results.png for bench/results.json).
 #   bench/run.sh [--out FILE] [--rounds N] [--refresh-rounds N] [--quick] [--no-real]
+#                [--tree DIR] [--baseline DIR]
 #   bench/run.sh --check [FILE]   the verdicts of figures written before
 set -eu
 cd "$(dirname "$0")/.."

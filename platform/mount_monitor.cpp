@@ -2,6 +2,9 @@
 
 #include <libmount/libmount.h>
 #include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -42,19 +45,25 @@ bool MountTableMonitor::Changed() {
   if (monitor_ == nullptr) {
     monitor_ = mnt_new_monitor();
     if (monitor_ != nullptr && (mnt_monitor_enable_kernel(monitor_, 1) != 0 ||
-                                mnt_monitor_get_fd(monitor_) < 0)) {
+                                (monitor_fd_ = mnt_monitor_get_fd(monitor_)) < 0)) {
       mnt_unref_monitor(monitor_);
       monitor_ = nullptr;
     }
     return true;
   }
-  const char* file = nullptr;
-  int type = 0;
-  const int status = mnt_monitor_next_change(monitor_, &file, &type);
-  if (status == 1) return false;
+  // The monitor's descriptor, as libmount lends it to an event loop: ready
+  // once a change is pending, and ready no more once asked.  Asked with
+  // the system call itself, without the C library's cancellation wrapper,
+  // which costs as much again in a process with threads and is of no use
+  // here: a table refresh asks it at every call (the "refresh" targets).
+  epoll_event events[8];
+  const auto ready = [&] {
+    return ::syscall(SYS_epoll_wait, monitor_fd_, events, 8, 0);
+  };
+  long status = ready();
+  if (status == 0) return false;
   // Several changes may be waiting; one re-read covers them all.
-  while (status == 0 && mnt_monitor_next_change(monitor_, &file, &type) == 0) {
-  }
+  for (int more = 0; status > 0 && more < 4; ++more) status = ready();
   return true;
 }
 

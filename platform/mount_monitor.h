@@ -1,5 +1,5 @@
 // Whether the kernel's mount table may have changed, as libmount's monitor
-// reports it: one epoll_wait() of no wait per question.
+// reports it: one epoll_wait() of no wait on its descriptor per question.
 //
 // Kept apart from reading the table (mount_table.h), which it only tells
 // when to happen.
@@ -28,6 +28,7 @@ class MountTableMonitor {
 
  private:
   libmnt_monitor* monitor_ = nullptr;
+  int monitor_fd_ = -1;  // the monitor's, for epoll_wait
   unsigned fork_generation_ = 0;
 };
 

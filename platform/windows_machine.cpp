@@ -60,6 +60,22 @@ bool RepeatsTheNameBefore(const std::vector<WideString>& names) {
   return names.size() >= 2 && names.back() == names[names.size() - 2];
 }
 
+// A duplicated handle that a waiter asks and closes; closed wherever it
+// goes should no waiter have taken its question.
+struct OwnHandle {
+  HANDLE handle = nullptr;
+  OwnHandle() = default;
+  OwnHandle(OwnHandle&& other) noexcept : handle(other.handle) {
+    other.handle = nullptr;
+  }
+  OwnHandle& operator=(OwnHandle&&) = delete;
+  ~OwnHandle() { Close(); }
+  void Close() {
+    if (handle != nullptr) ::CloseHandle(handle);
+    handle = nullptr;
+  }
+};
+
 // One GetVolumeInformation*W call as a waiter makes it: buffers of its
 // own, as large as the caller's (a name is never longer than a path),
 // null where the caller's are.
@@ -132,7 +148,7 @@ template <class Ask>
 BOOL AnswerInformation(const VolumeKey& key, const VolumeInformationOutputs& out,
                        Ask ask) {
   const std::optional<VolumeInformationCall> answer =
-      InTime(key, [call = VolumeInformationCall(out), ask]() mutable {
+      InTime(key, [call = VolumeInformationCall(out), ask = std::move(ask)]() mutable {
         ask(call);
         return std::move(call);
       });
@@ -206,23 +222,25 @@ class WindowsMachine final : public Machine {
     // The waiter asks a handle of its own, which it also closes: the
     // caller's may be closed and its value given to another object once
     // the caller has given up.
-    HANDLE own = nullptr;
+    OwnHandle own;
     if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(),
-                           &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                           &own.handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
       return kFalse;
     }
-    return AnswerInformation(key, out, [own](VolumeInformationCall& call) {
-      const BOOL ok = call.Make([&](WCHAR* label, DWORD* serial, DWORD* length,
-                                    DWORD* flags, WCHAR* filesystem) {
-        return ::GetVolumeInformationByHandleW(own, label, call.label_size,
-                                               serial, length, flags,
-                                               filesystem, call.filesystem_size);
-      });
-      const DWORD error = ::GetLastError();
-      ::CloseHandle(own);
-      ::SetLastError(error);
-      return ok;
-    });
+    return AnswerInformation(
+        key, out, [own = std::move(own)](VolumeInformationCall& call) mutable {
+          const BOOL ok = call.Make([&](WCHAR* label, DWORD* serial,
+                                        DWORD* length, DWORD* flags,
+                                        WCHAR* filesystem) {
+            return ::GetVolumeInformationByHandleW(
+                own.handle, label, call.label_size, serial, length, flags,
+                filesystem, call.filesystem_size);
+          });
+          const DWORD error = ::GetLastError();
+          own.Close();  // here, on the waiter: it may wait on the volume
+          ::SetLastError(error);
+          return ok;
+        });
   }
 
   BOOL GetVolumePathNamesForVolumeNameW(const WCHAR* volume_name,

@@ -138,14 +138,16 @@ void NoteStandardLogger(BorrowedRef logging) {
   standard.type.Reset(std::move(type));
 }
 
-void Log(LogLevel level, const char* format,
-         std::initializer_list<BorrowedRef> args) {
-  OwnedRef logger = LookupGlobal(global::LOGGER);
-  if ((level == LogLevel::kDebug || level == LogLevel::kInfo) &&
-      standard.type.get() != nullptr && Drops(logger, level)) {
-    return;
-  }
-  OwnedRef method = GetAttr(logger, MethodOf(level));
+LogCall::LogCall(LogLevel level)
+    : level_(level), logger_(LookupGlobal(global::LOGGER)) {
+  logs_ = !((level == LogLevel::kDebug || level == LogLevel::kInfo) &&
+            standard.type.get() != nullptr && Drops(logger_, level));
+}
+
+void LogCall::operator()(const char* format,
+                         std::initializer_list<BorrowedRef> args) {
+  if (!logs_) return;
+  OwnedRef method = GetAttr(logger_, MethodOf(level_));
   OwnedRef arguments = OwnedRef::StealChecked(PyTuple_New(args.size() + 1));
   PyTuple_SET_ITEM(arguments.get(), 0, NewString(format).release());
   Py_ssize_t index = 1;
@@ -154,6 +156,12 @@ void Log(LogLevel level, const char* format,
                      OwnedRef::NewReference(arg).release());
   }
   OwnedRef::StealChecked(PyObject_Call(method.get(), arguments.get(), nullptr));
+}
+
+void Log(LogLevel level, const char* format,
+         std::initializer_list<BorrowedRef> args) {
+  LogCall call(level);
+  call(format, args);
 }
 
 }  // namespace volumes

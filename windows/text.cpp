@@ -40,6 +40,9 @@ OwnedRef UnicodeRounds::Get(platform::WideStringView text) {
     found->second->round = round_;
     return OwnedRef::NewReference(found->second->object);
   }
+  // A host that never lists makes no rounds: the texts are let go when
+  // there are many, as a round ends.
+  if (texts_.size() >= kMostTexts) EndRound();
   auto entry = std::make_unique<Text>();
   entry->text = platform::WideString(text);
   entry->object = UnicodeFromWide(text);

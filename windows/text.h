@@ -27,7 +27,7 @@ platform::WideStringView WideBufferText(const platform::WCHAR* buffer,
 
 // Unicode objects made from texts, kept from one round to the next, so that
 // a round that meets the texts of the last one makes no new object: the
-// volume names of a listing, which a table refresh makes again and again
+// volume names and mount points that a table refresh makes again and again
 // (the "refresh" targets), and which the table keeps.  Unicode objects
 // cannot change, and the host takes equal ones alike.  It lives as long as
 // the process, as the objects it holds must.
@@ -50,6 +50,7 @@ class UnicodeRounds {
                      platform::SameWideText>
       texts_;
   unsigned round_ = 0;
+  static constexpr std::size_t kMostTexts = 1 << 16;
 };
 
 // A unicode object (exactly of type unicode) as UTF-16 for a kernel32 call.

@@ -144,6 +144,13 @@ bool SameText(BorrowedRef a, BorrowedRef b) {
                      static_cast<std::size_t>(size) * sizeof(Py_UNICODE)) == 0;
 }
 
+// The volume names and mount points of the last listings and the calls
+// since, whose objects the same texts get again: a listing is a round.
+UnicodeRounds& ListedTexts() {
+  static UnicodeRounds* const rounds = new UnicodeRounds;
+  return *rounds;
+}
+
 // The path list that GetVolumePathNamesForVolumeNameW wrote: paths ended by
 // NULs, the list by one more.
 OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
@@ -154,7 +161,7 @@ OwnedRef SplitPathNames(const WCHAR* path_names, DWORD length) {
     std::size_t end = list.find(WCHAR(0), start);
     if (end == platform::WideStringView::npos) end = list.size();
     if (end > start) {
-      OwnedRef path = UnicodeFromWide(list.substr(start, end - start));
+      OwnedRef path = ListedTexts().Get(list.substr(start, end - start));
       Check(PyList_Append(paths.get(), path.get()));
     }
     start = end + 1;
@@ -191,15 +198,8 @@ platform::HANDLE ToHandle(std::int64_t value) {
   return reinterpret_cast<platform::HANDLE>(static_cast<std::uintptr_t>(*bits));
 }
 
-// The names of the last listings, whose objects a listing of the same
-// names hands out again.
-UnicodeRounds& ListedNames() {
-  static UnicodeRounds* const rounds = new UnicodeRounds;
-  return *rounds;
-}
-
 OwnedRef ListedName(const WCHAR* buffer) {
-  return ListedNames().Get(WideBufferText(buffer, kNameBufferLength));
+  return ListedTexts().Get(WideBufferText(buffer, kNameBufferLength));
 }
 
 OwnedRef ListVolumeNamesBody(const Arguments&) {
@@ -231,7 +231,7 @@ OwnedRef ListVolumeNamesBody(const Arguments&) {
     }
     Check(PyList_Append(volume_names.get(), current_name.get()));
   }
-  ListedNames().EndRound();
+  ListedTexts().EndRound();
   return volume_names;
 }
 
@@ -295,15 +295,19 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
     const DWORD error = platform::GetLastError();
     // A "needed" length no larger than the buffer already held would ask for
     // the same call again, for ever; it is reported as the error it is.
-    OwnedRef held_bytes = ByteCount(buffer_length);
     if (error != platform::kErrorMoreData || returned_length <= buffer_length) {
+      OwnedRef held_bytes = ByteCount(buffer_length);
       Log(LogLevel::kError, "Could not write path names into %s-byte buffer.",
           {held_bytes});
       RaiseWindowsError(error);
     }
-    OwnedRef needed_bytes = ByteCount(returned_length);
-    Log(LogLevel::kDebug, "%s isn't big enough, allocating %s bytes.",
-        {held_bytes, needed_bytes});
+    LogCall enlarging(LogLevel::kDebug);
+    if (enlarging.logs()) {
+      OwnedRef held_bytes = ByteCount(buffer_length);
+      OwnedRef needed_bytes = ByteCount(returned_length);
+      enlarging("%s isn't big enough, allocating %s bytes.",
+                {held_bytes, needed_bytes});
+    }
     buffer_length = returned_length;
     path_names.Allocate(buffer_length);
   }
