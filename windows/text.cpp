@@ -100,6 +100,7 @@ platform::WideString WideFromUnicode(BorrowedRef unicode, const char* what) {
   return wide;
 }
 
+#ifndef _WIN32
 namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -116,6 +117,7 @@ bool Names(const char* encoding, std::initializer_list<const char*> codec) {
 }
 
 }  // namespace
+#endif
 
 OwnedRef EncodeFilesystemName(platform::WideStringView name) {
 #ifdef _WIN32

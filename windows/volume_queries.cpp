@@ -321,7 +321,7 @@ VolumeInformation QueryVolumeInformation(BorrowedRef path) {
   if (path.get() == Py_None) RaiseExpected("unicode", path);
   const platform::WideString& wide_path = WideNameOf(path, "path");
   platform::WideString with_backslash;
-  if (!platform::IsRootPath(wide_path)) with_backslash = wide_path + u'\\';
+  if (!platform::IsRootPath(wide_path)) with_backslash = wide_path + platform::WCHAR('\\');
   const platform::WCHAR* root_path =
       with_backslash.empty() ? wide_path.c_str() : with_backslash.c_str();
   VolumeInformation information;
