@@ -100,9 +100,10 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
     return watching
 
   def WaitForFirstLook(self):
-    # Its last call of the table's: the capacity of the machine's one volume.
+    # Its last call: the flags of the machine's one volume, after the
+    # table's own volume information.
     deadline = time.time() + WAIT
-    while not self.Journal('GetDiskFreeSpaceExW'):
+    while len(self.Journal('GetVolumeInformationW')) < 2:
       self.assertLess(time.time(), deadline)
       time.sleep(0.01)
 
@@ -124,6 +125,16 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
     # The unreadable volume is said once, not at every look.
     self.assertEqual(err.count('Unable to fetch volume info'), 1, err)
     self.assertNotIn('Traceback', err)
+
+  def testFlagsThatChangeAreAChange(self):
+    a = Volume('a', [u'/a/'], serial=1, flags=0x3)
+    self.UseMachine([a])
+    watching = self.Watch('-r', '-n', '-o', 'VOLUME,RO,FLAGS')
+    self.WaitForFirstLook()
+    self.UseMachine([dict(a, flags=0x80003)])
+    self.assertEqual(watching.Line(), 'change serial:1 1 '
+                     'CASE_SENSITIVE_SEARCH,CASE_PRESERVED_NAMES,READ_ONLY_VOLUME')
+    self.assertEqual(watching.End(interrupt=False)[:2], (0, ''))
 
   def testJsonFirstOnlyAndTimeout(self):
     self.UseMachine([Volume('a', [u'/a/'], serial=1)])
@@ -219,6 +230,31 @@ class MountTableTest(unittest.TestCase):
     status, _, err = watching.End()
     self.assertEqual(status, 0)
     self.assertNotIn('Traceback', err)
+
+  def testRemountReadOnlyIsAChangeAndABindMountHasItsTarget(self):
+    watching = Watching(('--interval', '3600', '-r', '-o', 'MOUNTPOINT,RO'),
+                        prefix=('unshare', '-m', '--propagation', 'private'))
+    self.addCleanup(watching.Kill)
+    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT RO')
+    mount = os.path.join(self.directory, 'm')
+    os.mkdir(mount)
+    added, _ = self.Seen(watching, 'mount', '-t', 'tmpfs', '-o', 'size=1m',
+                         'volumes-poll', mount)
+    self.assertEqual(added, 'add %s/ 0' % mount)
+    changed, _ = self.Seen(watching, 'mount', '-o', 'remount,ro', mount)
+    self.assertEqual(changed, 'change %s/ 1' % mount)
+    # A bind mount of it, a longer path: the table chooses the shorter, and
+    # a PATH below the bind mount lies under the longer one.
+    bound = os.path.join(self.directory, 'bound-longer')
+    os.mkdir(bound)
+    subprocess.check_call(['nsenter', '-t', str(watching.process.pid), '-m',
+                           'mount', '--bind', mount, bound])
+    status, out, _ = RunTool(
+        ['-r', '-n', '-o', 'PATH,TARGET,MOUNTPOINT', bound],
+        command=['nsenter', '-t', str(watching.process.pid), '-m',
+                 sys.executable, TOOL])
+    self.assertEqual((status, out), (0, '%s %s/ %s/\n' % (bound, bound, mount)))
+    watching.End()
 
 if __name__ == '__main__':
   unittest.main()

@@ -36,6 +36,7 @@ def BadSerialLine(machine_file):
 
 class ToolTestCase(SimulatedMachineTestCase):
 
+
   def Run(self, *args, **kwargs):
     return RunTool(args, **kwargs)
 
@@ -99,7 +100,11 @@ class WorkstationTableTest(ToolTestCase):
         'device_file':
             '\\\\?\\Volume{c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55}\\',
         'uuid': 'c7a9e0f4-6f1d-11ef-b7d3-f8e43b1a2c55',
-        'device_number': 1223812934, 'state': 'ok'})
+        'device_number': 1223812934, 'ro': True, 'maxcomp': 255,
+        'flags': {'value': 0x2180006, 'names': [
+            'CASE_PRESERVED_NAMES', 'UNICODE_ON_DISK', 'READ_ONLY_VOLUME',
+            'SEQUENTIAL_WRITE_ONCE', 'SUPPORTS_USN_JOURNAL']},
+        'target': None, 'state': 'ok'})
 
   def testReadableLog(self):
     status, _, err = self.Run('-v', '-o', 'VOLUME')
@@ -281,6 +286,84 @@ class RealMachineSpaceTest(ToolTestCase):
     self.assertTrue(0 < volume['used'] + volume['avail'] <= volume['size'])
     self.assertEqual(volume['use%'], -(-volume['used'] * 100 //
                                        (volume['used'] + volume['avail'])))
+
+
+class ViewsTest(ToolTestCase):
+  """The filters, -A, the flags and TARGET, on one simulated machine."""
+
+  MACHINE = [
+      Volume('a', [u'/a/'], serial=1, filesystem='ext4', flags=0x84001,
+             max_component_length=12),
+      Volume('b', [u'/b/'], serial=2, drive_type=4),
+      Volume('c', [u'/c/'], serial=3, filesystem='tmpfs', drive_type=6),
+      Volume('n', serial=4),
+      Volume('d', [u'/d/'], serial=5, fail={'info': 5}),
+      Volume('x', [u'/x/'], serial=6, fail={'info': 1117}),
+      Volume('s', [u'/s/'], serial=7, stall={'info': 3000})]
+
+  def setUp(self):
+    ToolTestCase.setUp(self)
+    self.UseMachine(self.MACHINE)
+    os.environ['VOLUMES_QUERY_TIMEOUT_MS'] = '200'
+    self.addCleanup(os.environ.pop, 'VOLUMES_QUERY_TIMEOUT_MS', None)
+
+  def Rows(self, *args):
+    self.ClearJournal()
+    status, out, _ = self.Run('-r', '-n', '-o', 'GUIDPATH,STATE', *args)
+    self.assertEqual(status, 0)
+    return [tuple(line.split(' ', 1)) for line in out.decode('utf-8').splitlines()]
+
+  def CommandCalls(self, guid):
+    """The calls of the command's own about a volume: those beyond what the
+    table's refresh asks of a volume that it skips or keeps."""
+    name = Volume(guid)['name'].encode('utf-8')
+    calls = [call[0] for call in self.Journal() if call[1:2] == (name,)]
+    refresh = {'n': 1, 'd': 2, 'x': 2, 's': 2}.get(guid, 4)
+    return len(calls) - refresh
+
+  def testFiltersAndEveryVolume(self):
+    guid = lambda letter: Volume(letter)['name'].replace('\\', '\\x5c')
+    ok, timed_out = 'ok', 'timed\\x20out'
+    # The shown volumes, and those that a filter leaves out: these the
+    # command asks nothing of its own.  A volume that the table left out is
+    # of no known filesystem or type.
+    for args, shown, unasked in [
+        ((), [('a', ok), ('b', ok), ('c', ok), ('s', timed_out)], ''),
+        (('-A',), [('n', 'no\\x20mount\\x20point'), ('a', ok), ('b', ok),
+                   ('c', ok), ('d', 'access\\x20denied'),
+                   ('s', timed_out), ('x', WindowsErrorText(1117).split('] ')[1]
+                                      .replace(' ', '\\x20'))], ''),
+        (('-t', 'EXT4,tmpfs'), [('a', ok), ('c', ok)], 'bdnsx'),
+        (('-t', 'noext4,tmpfs'), [('b', ok), ('s', timed_out)], 'ac'),
+        (('--local', '-A'), [('a', ok), ('c', ok)], 'bdnsx')]:
+      rows = self.Rows(*args)
+      self.assertEqual(rows, [(guid(letter), state) for letter, state in shown],
+                       args)
+      for letter in unasked:
+        self.assertEqual(self.CommandCalls(letter), 0, (args, letter))
+
+  def testFlagsReadOnlyAndTarget(self):
+    status, out, _ = self.Run('-r', '-n', '-t', 'ext4', '-o',
+                              'MOUNTPOINT,RO,FLAGS,MAXCOMP')
+    self.assertEqual((status, out), (0, '/a/ 1 CASE_SENSITIVE_SEARCH,0x4000,'
+                                        'READ_ONLY_VOLUME 12\n'))
+    (record,) = json.loads(self.Run('-J', '-t', 'ext4')[1])['volumes']
+    self.assertEqual((record['ro'], record['flags'], record['maxcomp'],
+                      record['target'], record['state']),
+                     (True, {'value': 0x84001, 'names': [
+                         'CASE_SENSITIVE_SEARCH', '0x4000', 'READ_ONLY_VOLUME']},
+                      12, None, 'ok'))
+    # A PATH's TARGET: the longest of its volume's mount points that holds
+    # it, this machine's where the simulated one's are.
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.splitdrive(here)[0] + os.sep
+    self.UseMachine([Volume('h', [root, here + os.sep, here + os.sep + 'x' + os.sep],
+                            serial=RealSerial(here))])
+    (found,) = self.Json(os.path.join(here, 'simulation.py'))
+    self.assertEqual((found['mountpoint'], found['target']),
+                     (root, here + os.sep))
+    self.assertEqual(self.Table('-n', '-o', 'TARGET', here)[0].strip(),
+                     here + os.sep)
 
 
 if __name__ == '__main__':

@@ -11,6 +11,31 @@ from common import volume_entry
 from volume_tool import text
 
 
+ERROR_BAD_CONFIGURATION = 1610
+
+
+def Listing(simulated, say_line, work):
+  """work()'s result, with the platform's messages kept while it runs; and
+  the lines that standard error must say: those messages, and why the
+  volumes cannot be listed when they cannot (the result is then None).
+  say_line(message) is the command's own line of the message."""
+  result, listing_error = None, None
+  platform_messages = PlatformMessages(active=simulated)
+  with platform_messages:
+    try:
+      result = work()
+    except WindowsError as error:
+      listing_error = error
+  lines = list(platform_messages.lines)
+  # Where the platform said something, its lines explain
+  # ERROR_BAD_CONFIGURATION precisely; Windows' words would say "corrupt".
+  if listing_error is not None and not (
+      lines and listing_error.winerror == ERROR_BAD_CONFIGURATION):
+    lines.append(say_line(u'cannot list the volumes: %s' %
+                          text.Text(str(listing_error))))
+  return result, lines
+
+
 class PlatformMessages(object):
   """Keeps what the platform layer writes to standard error while the block
   runs, each line once: a broken machine file makes it write the same line

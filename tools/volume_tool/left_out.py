@@ -35,9 +35,9 @@ class LeftOut(object):
     self.state = state
 
 
-def LeftOutVolumes(volumes, table, states):
+def LeftOutVolumes(volumes, table, states=None):
   """The volumes of volumes._ListVolumeNames() that `table` lacks and whose
-  state is one of `states`, in the order listed.  A volume that answers
+  state is one of `states` (any, for None), in the order listed.  A volume that answers
   now, though the table left it out (another of its volume ID came after
   it, or it answered again just now), is no volume left out."""
   in_table = set(entry.device_file for entry in table.values())
@@ -75,6 +75,6 @@ def _Ask(volumes, name, in_table, states, left_out):
       return
   except WindowsError as error:
     state = State(error)
-  if state in states:
+  if states is None or state in states:
     left_out.append(LeftOut(name, [text.Text(path) for path in mount_points],
                             state))

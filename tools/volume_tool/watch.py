@@ -8,10 +8,17 @@ machine the mount table itself (MountTableWaker), elsewhere and for a
 simulated machine a timer (TimerWaker).
 """
 
+import collections
 import errno
 import math
 import select
+import sys
 import time
+
+from volume_tool import columns
+from volume_tool import diagnostics
+from volume_tool import records
+from volume_tool import text
 
 ADD, REMOVE, CHANGE = 'add', 'remove', 'change'
 _LONGEST_WAIT = 3600  # seconds: one sleep or poll(), within what C takes
@@ -19,16 +26,18 @@ _ORDER = {REMOVE: 0, ADD: 1, CHANGE: 2}
 
 
 class Volume(object):
-  """A volume as one look saw it: the table's entry and every mount point."""
+  """A volume as one look saw it: the table's entry, every mount point, and
+  its flags and longest name (records.VolumeFlags)."""
 
-  def __init__(self, entry, mount_points):
+  def __init__(self, entry, mount_points, volume_flags=(None, None)):
     self.entry = entry
     self.mount_points = mount_points
+    self.flags = volume_flags
 
   def Watched(self):
     entry = self.entry
     return (self.mount_points, entry.label, entry.filesystem,
-            entry.device_type, entry.size)
+            entry.device_type, entry.size, self.flags)
 
 
 def Changes(before, after):
@@ -144,3 +153,102 @@ class MountTableWaker(object):
       if error.args[0] != errno.EINTR:
         raise
       return False
+
+
+class Watcher(object):
+  """--poll's looks at the machine and its lines."""
+
+  def __init__(self, volumes, options, simulated, messages, log_filter):
+    self.volumes = volumes
+    self.options = options
+    self.simulated = simulated
+    self.messages = messages
+    self.log_filter = log_filter
+    self.service = volumes.VolumeInfo()
+    self.said = []
+    self.encoding = text.StreamEncoding(sys.stdout)
+    self.widths = []
+
+  def Look(self):
+    """The volumes now, {volume ID: Volume}, or None, the problem said on
+    standard error unless the previous look said it already.  Only the
+    volumes that the filters keep are asked anything."""
+    keeps = self.options.filter.Keeps
+
+    def Volumes():
+      table = self.service.AllVolumeEntries(force_update=True)
+      return dict((key, Volume(entry, records.MountPoints(self.volumes, entry),
+                               records.VolumeFlags(self.volumes, entry)))
+                  for key, entry in table.items()
+                  if keeps(entry.filesystem, records.DeviceTypeName(entry.device_type)))
+    seen, lines = diagnostics.Listing(self.simulated, self.messages.Line, Volumes)
+    if lines != self.said:
+      sys.stderr.write(''.join(line + '\n' for line in lines))
+    self.said = lines
+    self.log_filter.NextRound()
+    return seen
+
+  def Heading(self):
+    if not (self.options.json or self.options.noheadings):
+      self.Write(self.Line([]))
+
+  def Show(self, action, volume):
+    record = collections.OrderedDict([('action', action)])
+    # A removed volume's mount points hold another one's files now: its
+    # space is no longer there to read.
+    (space,) = records.Spaces([volume.entry.mountpoint],
+                              self.simulated or action == REMOVE)
+    record.update(records.Record(volume.entry, volume.mount_points, space,
+                                 volume.flags))
+    if self.options.json:
+      self.Write(records.JsonBytes(record)[:-1])
+      return
+    # Every mount point on the change's one line, a newline shown as \x0a.
+    cells = [columns.Cell(record, name, self.options.bytes)
+             for name in self.options.columns]
+    self.Write(self.Line([[u'\n'.join(cell) if isinstance(cell, list)
+                           else cell for cell in cells]]))
+
+  def Line(self, rows):
+    """The one line of a heading (no rows) or of a row; the columns widen
+    as wider cells come, as nothing tells how wide later ones will be."""
+    names = self.options.columns
+    (line,) = text.FormatTable(
+        names, rows,
+        right_aligned=[index for index, name in enumerate(names)
+                       if columns.COLUMNS[name].right_aligned],
+        raw=self.options.raw, headings=not rows, encoding=self.encoding,
+        widths=self.widths)
+    return line.encode(self.encoding)
+
+  def Write(self, line):
+    sys.stdout.write(line + '\n')
+    sys.stdout.flush()
+
+
+def Poll(volumes, options, simulated, messages, log_filter):
+  """--poll: 0 once a change was shown or at Ctrl-C, 1 when --timeout
+  passed without a change, 2 when the volumes cannot be listed at first."""
+  from common import utils  # pylint: disable=g-import-not-at-top
+  clock = utils.GetMonotonicTime
+  try:
+    waker = None
+    if sys.platform.startswith('linux') and not simulated:
+      try:
+        # Opened before the first look, so that no change escapes it.
+        waker = MountTableWaker(clock)
+      except (IOError, OSError):
+        pass
+    if waker is None:
+      waker = TimerWaker(options.interval, clock)
+    watcher = Watcher(volumes, options, simulated, messages, log_filter)
+    seen = watcher.Look()
+    if seen is None:
+      return 2
+    watcher.Heading()
+    return Watch(
+        seen, watcher.Look, waker, watcher.Show, clock,
+        first_only=options.first_only,
+        timeout=None if options.timeout is None else options.timeout / 1000.0)
+  except KeyboardInterrupt:
+    return 0
