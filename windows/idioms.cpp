@@ -49,9 +49,8 @@ void ExceptAndLogHandler(const ExceptionClass& handled, const char* message,
 // --- "Expected X, got Y" -----------------------------------------------------
 
 void RaiseExpected(const char* expected, BorrowedRef value) {
-  PyObject* const object = value.get();
   Raise(PyExc_TypeError, "Expected %.16s, got %.200s", expected,
-        object == Py_None ? "None" : Py_TYPE(object)->tp_name);
+        Py_TYPE(value.get())->tp_name);
 }
 
 // --- A mapping's get and copy ------------------------------------------------

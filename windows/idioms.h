@@ -66,9 +66,8 @@ bool ExceptAndLog(Step&& step, const ExceptionClass& handled,
 
 // --- "Expected X, got Y" -----------------------------------------------------
 
-// TypeError "Expected <expected>, got <the value's type>" ("got None" for
-// None): the test that a value is of the type that the code goes on to
-// assume.
+// TypeError "Expected <expected>, got <the value's type's name>": the test
+// that a value is of the type that the code goes on to assume.
 [[noreturn]] void RaiseExpected(const char* expected, BorrowedRef value);
 
 // --- One of the module's own functions, called through its global -----------

@@ -370,7 +370,8 @@ OwnedRef VolumeUuid(BorrowedRef volume_name) {
     }
   }
   OwnedRef match = CallMethod(matcher, names::match, {volume_name});
-  if (match.get() == Py_None) return NewNone();
+  // "If there is a match": the match's truth, as the host's `if` tests it.
+  if (!IsTrue(match)) return NewNone();
   OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
   OwnedRef guid = CallMethod(match, names::group, {group_number});
   return CallMethod(guid, names::encode, {BorrowedRef(names::ascii.get())});

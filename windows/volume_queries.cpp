@@ -318,7 +318,8 @@ OwnedRef QueryVolumePathNames(BorrowedRef guid_path) {
 }
 
 VolumeInformation QueryVolumeInformation(BorrowedRef path) {
-  if (path.get() == Py_None) RaiseExpected("unicode", path);
+  // The volume information's own words for None, not its type's name.
+  if (path.get() == Py_None) Raise(PyExc_TypeError, "Expected unicode, got None");
   const platform::WideString& wide_path = WideNameOf(path, "path");
   platform::WideString with_backslash;
   if (!platform::IsRootPath(wide_path)) with_backslash = wide_path + platform::WCHAR('\\');

@@ -34,6 +34,9 @@ OwnedRef Enter(BorrowedRef manager) {
 }
 
 bool ExitSwallows(BorrowedRef exit, const CaughtException& caught) {
+  // The with statement makes the exception the handled one while __exit__
+  // runs: sys.exc_info() shows it there.
+  HandledException handled(caught);
   OwnedRef result =
       Call(exit, {caught.type(), caught.value(), caught.traceback()});
   return IsTrue(result);

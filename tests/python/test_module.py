@@ -188,6 +188,22 @@ class StartUpFailureTest(unittest.TestCase):
       shutil.copy(os.path.join(BUILD_TREE, package, module),
                   os.path.join(self.overrides, package, module))
 
+  def testStartUpImportsWhatItNamesOnly(self):
+    # A host's __import__ that refuses anything else, with an error other
+    # than ImportError, does not stop it.
+    self.Override('sitecustomize.py', '''
+        import __builtin__
+        named = __builtin__.__import__
+        def Hooked(name, *args, **kwargs):
+          if name in ('posix', 'nt'):
+            raise RuntimeError('not this one')
+          return named(name, *args, **kwargs)
+        __builtin__.__import__ = Hooked
+        ''')
+    outcome, bound = self.Import()
+    self.assertEqual(outcome, 'ok')
+    self.assertIn('VolumeInfo', bound)
+
   def testMissingModuleStopsAfterTheEarlierImports(self):
     self.LinkHostPackage('platforms')
     self.Override('platforms/platform_utils.py', 'import no_such_module\n')

@@ -26,9 +26,13 @@ class VolumeIDTest(unittest.TestCase):
       self.assertIs(type(volumes._VolumeIDFromSerialNumber(serial)), str)
 
   def testFormattingFailures(self):
-    with self.assertRaises(TypeError) as caught:
-      volumes._VolumeIDFromSerialNumber(u'1234')
-    self.assertEqual(str(caught.exception), 'Expected str, got unicode')
+    class FormatsToNone(str):
+      def __rmod__(self, unused_format):
+        return None
+    for serial, got in [(u'1234', 'unicode'), (FormatsToNone('1'), 'NoneType')]:
+      with self.assertRaises(TypeError) as caught:
+        volumes._VolumeIDFromSerialNumber(serial)
+      self.assertEqual(str(caught.exception), 'Expected str, got %s' % got)
     self.assertRaises(TypeError, volumes._VolumeIDFromSerialNumber, (1, 2))
 
   def testFindVolumeID(self):

@@ -1,5 +1,6 @@
 """The VolumeInfo service: its lookups and the rebuild of its table."""
 
+import sys
 import threading
 import unittest
 
@@ -26,6 +27,7 @@ class RecordingLock(object):
 
   def __exit__(self, exception_type, value, traceback):
     self.exits.append((exception_type, value))
+    self.handled = sys.exc_info()[0]  # the with statement's handled one
     self.lock.release()
     return self.exit_result
 
@@ -148,6 +150,11 @@ class VolumeInfoTest(SimulatedMachineTestCase):
         logging.Logger.debug = original
     self.assertEqual([(v, u) for v, u, _ in slow], [(v, u) for v, u, _ in fast])
     self.assertEqual([u for _, u, _ in fast], ['6b29-fc40_X', None, None, None, None])
+    # "If there is a match" is the match's truth.
+    no_match = type('Matcher', (), {'match': lambda self, name: []})()
+    with Rebound(VOLUME_NAME_GUID_MATCHER=no_match):
+      self.assertEqual([u for _, u, _ in Fields(
+          self.service.AllVolumeEntries(True))], [None] * 5)
     self.assertEqual(said.count("%s isn't big enough, allocating %s bytes."), 5)
     self.assertEqual(sorted(k for k in said if isinstance(k, long)), range(5))
     # A dict that the entry keeps is not given to the next one.
@@ -236,6 +243,7 @@ class VolumeInfoTest(SimulatedMachineTestCase):
     with Rebound('volume_entry', None):
       self.assertRaises(AttributeError, self.service.AllVolumeEntries, True)
     self.assertIs(self.service._lock.exits[0][0], AttributeError)
+    self.assertIs(self.service._lock.handled, AttributeError)
     self.assertIs(self.service._volume_ids, marker)
     self.assertIs(self.service._volume_entries, table)
     volumes.IsFAT(1, None)  # still cached: the cache was not emptied
