@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "windows/error_boundary.h"
 #include "windows/refs.h"
 
 namespace volumes {

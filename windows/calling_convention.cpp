@@ -1,3 +1,4 @@
+#include "windows/error_boundary.h"
 #include "windows/calling_convention.h"
 
 #include <cstring>

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "windows/names.h"
+#include "windows/error_boundary.h"
 #include "windows/refs.h"
 
 namespace volumes {

@@ -1,3 +1,4 @@
+#include "windows/error_boundary.h"
 #include "windows/function_type.h"
 
 #include <structmember.h>

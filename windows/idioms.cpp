@@ -10,19 +10,6 @@ Name get("get");
 Name copy("copy");
 }  // namespace names
 
-// A key's hash as the dict computes it; a string keeps its own once
-// computed.
-long HashOf(PyObject* key) {
-  long hash = PyString_CheckExact(key)
-                  ? reinterpret_cast<PyStringObject*>(key)->ob_shash
-                  : -1;
-  if (hash == -1) {
-    hash = PyObject_Hash(key);
-    if (hash == -1) throw PyError();
-  }
-  return hash;
-}
-
 }  // namespace
 
 // --- An except clause that logs ----------------------------------------------
@@ -70,33 +57,4 @@ OwnedRef CallCopy(BorrowedRef mapping) {
   return OwnedRef::StealChecked(PyDict_Copy(mapping.get()));
 }
 
-// --- CPython 2.7's dict, read from inside ------------------------------------
-
-BorrowedRef DictGet(BorrowedRef dict, BorrowedRef key) {
-  auto* const table = reinterpret_cast<PyDictObject*>(dict.get());
-  // The dict's own lookup, as dict.get uses it: unlike PyDict_GetItem it
-  // reports an exception raised while comparing keys.
-  PyDictEntry* const entry =
-      table->ma_lookup(table, key.get(), HashOf(key.get()));
-  if (entry == nullptr) throw PyError();
-  return BorrowedRef(entry->me_value);
-}
-
-namespace detail {
-
-BorrowedRef NamespaceSlot::Look(PyDictObject* globals, const Name& name) {
-  PyDictEntry* const slot =
-      globals->ma_lookup(globals, name.get(), HashOf(name.get()));
-  if (slot == nullptr) {
-    // A key's comparison raised; LookupGlobal will look again as the
-    // interpreter does.
-    PyErr_Clear();
-    last_ = nullptr;
-    return BorrowedRef();
-  }
-  last_ = slot->me_value != nullptr ? slot : nullptr;
-  return BorrowedRef(slot->me_value);
-}
-
-}  // namespace detail
 }  // namespace volumes

@@ -16,7 +16,8 @@
 // through the interpreter, an exact dict is read from inside, the slot of a
 // global in the namespace is remembered.  Each such path gives exactly what
 // the slow one would, is taken only where that holds (an exact dict, the
-// module's own built-in), and the dict's internals are read here alone.
+// module's own built-in), and the interpreter's internals that it reads are
+// interpreter_internals.h's.
 #pragma once
 
 #include <Python.h>
@@ -26,6 +27,8 @@
 #include <initializer_list>
 
 #include "windows/calling_convention.h"
+#include "windows/error_boundary.h"
+#include "windows/interpreter_internals.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
 #include "windows/names.h"
@@ -96,11 +99,6 @@ class ModuleFunction {
 OwnedRef CallGet(BorrowedRef mapping, BorrowedRef key);
 OwnedRef CallCopy(BorrowedRef mapping);
 
-// dict.get(key) for a mapping that is exactly a dict: a borrowed value, or
-// null for a missing key; the errors of hashing and comparing the key
-// raised.
-BorrowedRef DictGet(BorrowedRef dict, BorrowedRef key);
-
 // --- A method's docstring ----------------------------------------------------
 
 // A def's docstring, as the interpreter keeps it word for word, carries the
@@ -119,35 +117,10 @@ namespace detail {
 void ExceptAndLogHandler(const ExceptionClass& handled, const char* message,
                          std::initializer_list<BorrowedRef> args);
 
-// What the module namespace binds to `name` now, or null when it binds
-// nothing (the built-ins are not looked at).  It remembers where the name
-// was found, and while the namespace's table still holds the name there no
-// lookup is made: that test is inline, the lookup is not.
-class NamespaceSlot {
- public:
-  BorrowedRef Find(const Name& name) {
-    auto* const globals =
-        reinterpret_cast<PyDictObject*>(State().globals.get());
-    PyDictEntry* const table = globals->ma_table;
-    // A dict has one slot per key: a slot of the current table that holds
-    // the name holds its binding.
-    if (last_ >= table && last_ <= table + globals->ma_mask &&
-        last_->me_key == name.get() && last_->me_value != nullptr) {
-      return BorrowedRef(last_->me_value);
-    }
-    return Look(globals, name);
-  }
-
- private:
-  BorrowedRef Look(PyDictObject* globals, const Name& name);
-
-  PyDictEntry* last_ = nullptr;
-};
-
 template <const Callable& callable>
 struct ModuleFunctionBinding {
   static inline Name name{callable.name};
-  static inline NamespaceSlot slot;
+  static inline DictSlot slot;
 };
 
 inline constexpr std::size_t kMethodIndent = 2;
@@ -200,7 +173,8 @@ bool ExceptAndLog(Step&& step, const ExceptionClass& handled,
 template <const Callable& callable>
 inline ModuleFunction<callable>::ModuleFunction() {
   using Binding = detail::ModuleFunctionBinding<callable>;
-  const BorrowedRef bound = Binding::slot.Find(Binding::name);
+  const BorrowedRef bound =
+      Binding::slot.Find(State().globals.get(), Binding::name);
   if (!bound || !IsBuiltinOf<callable>(bound.get())) {
     rebound_ = LookupGlobal(Binding::name);
   }

@@ -1,3 +1,4 @@
+#include "windows/error_boundary.h"
 #include "windows/logger.h"
 
 #include "windows/module_state.h"

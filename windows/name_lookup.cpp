@@ -1,3 +1,4 @@
+#include "windows/error_boundary.h"
 #include "windows/name_lookup.h"
 
 #include "windows/module_state.h"

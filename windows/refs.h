@@ -1,4 +1,5 @@
-// Ownership of Python objects, and how Python errors cross C++ code.
+// Ownership of Python objects.  How Python errors cross C++ code is
+// error_boundary.h.
 //
 // Rules of use:
 //  - Every PyObject* that module code keeps is held by an OwnedRef (a
@@ -16,15 +17,12 @@
 //    one does not convert, so a borrow cannot outlive its owner.
 //    Outside this file nobody writes Py_INCREF or Py_DECREF.
 //  - release() hands the reference on, to return it to the interpreter.
-//  - A failed call throws PyError with the interpreter's error indicator set.
-//    Every entry point that the interpreter calls turns it back into "return
-//    NULL with the error set" in one place: EntryPoint().
+//  - A failed call throws PyError with the interpreter's error indicator set
+//    (error_boundary.h).
 #pragma once
 
 #include <Python.h>
 
-#include <new>
-#include <stdexcept>
 #include <type_traits>
 #include <utility>
 
@@ -106,55 +104,6 @@ inline OwnedRef NewBool(bool value) noexcept {
   return OwnedRef::NewReference(BorrowedRef(value ? Py_True : Py_False));
 }
 
-// For the calls that report failure with -1.
-inline int Check(int status) {
-  if (status < 0) throw PyError();
-  return status;
-}
-
-// Sets an exception with a fixed message, and throws.
-[[noreturn]] inline void Raise(PyObject* type, const char* message) {
-  PyErr_SetString(type, message);
-  throw PyError();
-}
-
-// Sets an exception, as PyErr_Format does, and throws.
-template <class... Args>
-[[noreturn]] void Raise(PyObject* type, const char* format, Args... args) {
-  PyErr_Format(type, format, args...);
-  throw PyError();
-}
-
-// Turns the C++ exception being handled into the interpreter's error, for
-// the code that must go on in Python terms (an except clause, an exit).
-inline void SetErrorFromCurrentException() noexcept {
-  try {
-    throw;
-  } catch (const PyError&) {
-    if (!PyErr_Occurred()) {
-      PyErr_SetString(PyExc_SystemError, "error return without exception set");
-    }
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_SystemError, error.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
-  }
-}
-
-// The boundary where C++ errors become Python errors: runs body() and
-// returns its reference, or NULL with the error indicator set.
-template <class Body>
-PyObject* EntryPoint(Body&& body) noexcept {
-  try {
-    return body().release();
-  } catch (...) {
-    SetErrorFromCurrentException();
-  }
-  return nullptr;
-}
-
 // A reference kept for the life of the process.  It is never released at
 // exit, when the interpreter may already be gone; Reset() replaces it.
 class ProcessRef {
@@ -168,83 +117,6 @@ class ProcessRef {
 
  private:
   PyObject* object_ = nullptr;
-};
-
-// The exception being raised, taken off the error indicator and normalized,
-// as an except clause receives it.  Dropped when this object dies unless
-// Reraise() puts it back.
-class CaughtException {
- public:
-  CaughtException() noexcept {
-    PyObject* type;
-    PyObject* value;
-    PyObject* traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    type_ = OwnedRef::StealNullable(type);
-    value_ = OwnedRef::StealNullable(value);
-    traceback_ = OwnedRef::StealNullable(traceback);
-  }
-  CaughtException(const CaughtException&) = delete;
-  CaughtException& operator=(const CaughtException&) = delete;
-
-  bool Matches(BorrowedRef exception_class) const noexcept {
-    return PyErr_GivenExceptionMatches(type_.get(), exception_class.get()) != 0;
-  }
-
-  // None stands in for a missing part, as the with statement passes them.
-  BorrowedRef type() const noexcept { return OrNone(type_); }
-  BorrowedRef value() const noexcept { return OrNone(value_); }
-  BorrowedRef traceback() const noexcept { return OrNone(traceback_); }
-
-  // Makes it the exception being raised again, and throws it on.
-  [[noreturn]] void Reraise() {
-    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
-    throw PyError();
-  }
-
- private:
-  static BorrowedRef OrNone(const OwnedRef& part) noexcept {
-    return part ? part.borrow() : None();
-  }
-
-  OwnedRef type_;
-  OwnedRef value_;
-  OwnedRef traceback_;
-};
-
-// For the lifetime of this object, `caught` is the exception being handled
-// on this thread, as inside an except clause: sys.exc_info() returns it, so
-// that logging.exception can show its traceback.  The thread's previous
-// handled exception comes back afterwards.
-class HandledException {
- public:
-  explicit HandledException(const CaughtException& caught) noexcept
-      : thread_(PyThreadState_GET()) {
-    saved_type_ = OwnedRef::StealNullable(thread_->exc_type);
-    saved_value_ = OwnedRef::StealNullable(thread_->exc_value);
-    saved_traceback_ = OwnedRef::StealNullable(thread_->exc_traceback);
-    thread_->exc_type = OwnedRef::NewReference(caught.type()).release();
-    thread_->exc_value = OwnedRef::NewReference(caught.value()).release();
-    thread_->exc_traceback =
-        OwnedRef::NewReference(caught.traceback()).release();
-  }
-  HandledException(const HandledException&) = delete;
-  HandledException& operator=(const HandledException&) = delete;
-  ~HandledException() {
-    OwnedRef type = OwnedRef::StealNullable(thread_->exc_type);
-    OwnedRef value = OwnedRef::StealNullable(thread_->exc_value);
-    OwnedRef traceback = OwnedRef::StealNullable(thread_->exc_traceback);
-    thread_->exc_type = saved_type_.release();
-    thread_->exc_value = saved_value_.release();
-    thread_->exc_traceback = saved_traceback_.release();
-  }
-
- private:
-  PyThreadState* thread_;
-  OwnedRef saved_type_;
-  OwnedRef saved_value_;
-  OwnedRef saved_traceback_;
 };
 
 }  // namespace volumes

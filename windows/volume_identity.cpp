@@ -1,6 +1,5 @@
+#include "windows/error_boundary.h"
 #include "windows/volume_identity.h"
-
-#include <structmember.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +8,7 @@
 
 #include "windows/calling_convention.h"
 #include "windows/idioms.h"
+#include "windows/interpreter_internals.h"
 #include "windows/names.h"
 #include "windows/object_protocol.h"
 #include "windows/volume_queries.h"
@@ -156,41 +156,20 @@ OwnedRef VolumeIDFromSerialNumber(BorrowedRef serial_number) {
   return volume_id;
 }
 
-// Whether `type` keeps st_dev in a member slot, as the interpreter's stat
-// results do, where a read of the slot is what the attribute protocol
-// gives: a type of the interpreter's or an extension's (a class that code
-// can change is not), reading attributes generically, whose st_dev is an
-// object member.  Such a type is remembered: the stat result's type is
-// found from the first one seen, without an import.
-bool KeepsStDevInASlot(PyTypeObject* type) {
-  if ((type->tp_flags & Py_TPFLAGS_HEAPTYPE) != 0 ||
-      type->tp_getattro != PyObject_GenericGetAttr) {
-    return false;
-  }
-  PyObject* const descriptor = _PyType_Lookup(type, names::st_dev.get());
-  if (descriptor == nullptr || Py_TYPE(descriptor) != &PyMemberDescr_Type) {
-    return false;
-  }
-  const PyMemberDef* const member =
-      reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
-  if (member->type != T_OBJECT) return false;
-  identity.st_dev_type = type;
-  identity.st_dev_offset = member->offset;
-  return true;
-}
-
-// stat_result.st_dev: from its slot for the interpreter's own stat results
-// (the benchmark's FindVolumeID targets), by name for anything else.
+// stat_result.st_dev: from its member slot for the interpreter's own stat
+// results, whose type is known from the first one seen (without an import
+// that a host's __import__ could refuse); by name for anything else.
 OwnedRef DeviceNumberOf(BorrowedRef stat_result) {
   PyObject* const object = stat_result.get();
   PyTypeObject* const type = Py_TYPE(object);
-  if (type != identity.st_dev_type && !KeepsStDevInASlot(type)) {
-    return GetAttr(stat_result, names::st_dev);
+  if (type != identity.st_dev_type) {
+    const std::optional<Py_ssize_t> offset =
+        ObjectMemberOffset(type, names::st_dev);
+    if (!offset) return GetAttr(stat_result, names::st_dev);
+    identity.st_dev_type = type;
+    identity.st_dev_offset = *offset;
   }
-  PyObject* const value = *reinterpret_cast<PyObject**>(
-      reinterpret_cast<char*>(object) + identity.st_dev_offset);
-  // An empty object member reads as None.
-  return value != nullptr ? OwnedRef::NewReference(BorrowedRef(value)) : NewNone();
+  return ObjectMemberAt(object, identity.st_dev_offset);
 }
 
 OwnedRef FindVolumeID(BorrowedRef stat_result) {

@@ -1,3 +1,4 @@
+#include "windows/error_boundary.h"
 #include "windows/volume_info.h"
 
 #include <cstdint>

@@ -18,6 +18,7 @@
 #include "windows/name_lookup.h"
 #include "windows/names.h"
 #include "windows/object_protocol.h"
+#include "windows/error_boundary.h"
 #include "windows/refs.h"
 #include "windows/registration.h"
 #include "windows/volume_identity.h"

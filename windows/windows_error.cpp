@@ -1,5 +1,6 @@
 #include "windows/windows_error.h"
 
+#include "windows/error_boundary.h"
 #include "windows/refs.h"
 #include "windows/winwrap_capi.h"
 

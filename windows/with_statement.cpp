@@ -1,5 +1,7 @@
+#include "windows/error_boundary.h"
 #include "windows/with_statement.h"
 
+#include "windows/interpreter_internals.h"
 #include "windows/names.h"
 
 namespace volumes {

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "windows/object_protocol.h"
+#include "windows/error_boundary.h"
 #include "windows/refs.h"
 
 namespace volumes {

@@ -4,12 +4,12 @@
 // cmake/python27_windows.cmake): these assertions fail the Windows builds
 // when they describe another interpreter than python.org's 2.7.18 build
 // (MSVC 2008), 32-bit (where the host runs) or 64-bit.  A field that the
-// module starts to read directly belongs here.
+// module starts to read directly belongs here, or, for what it reads by
+// its own code, beside that code (windows/interpreter_internals.cpp).
 //
 // Compiled, never linked: it holds no code.
 #include <Python.h>
 #include <structmember.h>
-#include <structseq.h>
 
 #include <cstddef>
 
@@ -77,17 +77,8 @@ SIZE(PyMemberDef, 20, 40);
 // PyCFunction_GET_FUNCTION.
 LAYOUT(PyCFunctionObject, m_ml, 8, 16);
 
-// The namespace's lookups go through the dict's own table.
-LAYOUT(PyDictObject, ma_mask, 16, 32);
-LAYOUT(PyDictObject, ma_table, 20, 40);
-LAYOUT(PyDictObject, ma_lookup, 24, 48);
-LAYOUT(PyDictEntry, me_hash, 0, 0);
-LAYOUT(PyDictEntry, me_key, 4, 8);
-LAYOUT(PyDictEntry, me_value, 8, 16);
-SIZE(PyDictEntry, 12, 24);
 
-// A string's cached hash, size and characters.
-LAYOUT(PyStringObject, ob_shash, 12, 24);
+// A string's size and characters.
 LAYOUT(PyStringObject, ob_sval, 20, 32);
 
 // PyUnicode_AS_UNICODE and PyUnicode_GET_SIZE.
@@ -101,15 +92,6 @@ LAYOUT(PyIntObject, ob_ival, 8, 16);
 LAYOUT(PyTupleObject, ob_item, 12, 24);
 LAYOUT(PyListObject, ob_item, 12, 24);
 
-// The stat result's st_dev, read at the index that the member descriptor's
-// offset gives.
-LAYOUT(PyStructSequence, ob_item, 12, 24);
-LAYOUT(PyMemberDescrObject, d_member, 16, 32);
 
-// The handled exception of a thread (sys.exc_info()), through
-// _PyThreadState_Current.
-LAYOUT(PyThreadState, exc_type, 52, 96);
-LAYOUT(PyThreadState, exc_value, 56, 104);
-LAYOUT(PyThreadState, exc_traceback, 60, 112);
 
 }  // namespace
