@@ -29,6 +29,7 @@
 #include "platform/machine.h"
 #include "platform/mount_monitor.h"
 #include "platform/mount_table.h"
+#include "platform/scoped_posix.h"
 #include "platform/wide_string.h"
 
 namespace platform {
@@ -47,53 +48,25 @@ const LinuxVolume* FindByRoot(const MountTable& table, WideStringView root) {
   return path ? table.FindByMountPoint(*path) : nullptr;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) : fd_(other.release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) {
-    Reset(other.release());
-    return *this;
-  }
-  ~FileDescriptor() { Reset(-1); }
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  void Reset(int fd) {
-    if (fd_ >= 0) {
-      const int saved = errno;
-      ::close(fd_);
-      errno = saved;
-    }
-    fd_ = fd;
-  }
-  int fd_;
-};
-
 // Opens a path for fstatvfs() whatever its length: a path that
 // does not fit PATH_MAX is walked a piece at a time, each piece opened
 // relative to the one before, so that every mount the table shows can be
 // asked about.  Fails with errno set.
-FileDescriptor OpenPath(const std::string& path) {
+ScopedDescriptor OpenPath(const std::string& path) {
   constexpr int kFlags = O_PATH | O_CLOEXEC;
-  if (path.size() < PATH_MAX) return FileDescriptor(::open(path.c_str(), kFlags));
-  FileDescriptor directory;
+  if (path.size() < PATH_MAX) return ScopedDescriptor(::open(path.c_str(), kFlags));
+  ScopedDescriptor directory;
   std::size_t start = 0;
   while (path.size() - start >= PATH_MAX) {
     const std::size_t cut = path.rfind('/', start + PATH_MAX - 2);
     if (cut == std::string::npos || cut < start) {
       errno = ENAMETOOLONG;  // a single name longer than any can be
-      return FileDescriptor();
+      return ScopedDescriptor();
     }
     const std::string piece =
         start == 0 && cut == 0 ? "/" : path.substr(start, cut - start);
     if (!piece.empty()) {
-      FileDescriptor next(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
+      ScopedDescriptor next(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
                                    piece.c_str(), kFlags | O_DIRECTORY));
       if (next.get() < 0) return next;
       directory = std::move(next);
@@ -101,7 +74,7 @@ FileDescriptor OpenPath(const std::string& path) {
     start = cut + 1;
   }
   const std::string rest = start < path.size() ? path.substr(start) : ".";
-  return FileDescriptor(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
+  return ScopedDescriptor(::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD,
                                  rest.c_str(), kFlags));
 }
 
@@ -119,7 +92,7 @@ FilesystemStatus StatusOfPath(const std::string& path) {
   if (path.size() < PATH_MAX) {
     done = ::statvfs(path.c_str(), &result.status) == 0;
   } else {
-    const FileDescriptor file = OpenPath(path);
+    const ScopedDescriptor file = OpenPath(path);
     done = file.get() >= 0 && ::fstatvfs(file.get(), &result.status) == 0;
   }
   if (!done) result.error = errno;
@@ -156,10 +129,7 @@ std::optional<struct statvfs> StatusInTime(const std::string& path,
 
 DWORD FileSystemFlags(const LinuxVolume& volume, const struct statvfs& status) {
   DWORD flags = kFileCasePreservedNames | kFileUnicodeOnDisk;
-  const WideStringView name = volume.filesystem;
-  const bool case_insensitive = name == u"FAT32" || name == u"FAT" ||
-                                name == u"exFAT";
-  if (!case_insensitive) flags |= kFileCaseSensitiveSearch;
+  if (volume.case_sensitive) flags |= kFileCaseSensitiveSearch;
   if ((status.f_flag & ST_RDONLY) != 0) flags |= kFileReadOnlyVolume;
   return flags;
 }

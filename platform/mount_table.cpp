@@ -172,15 +172,22 @@ std::string FilesystemType(std::string_view mount_type,
                          : mount_type);
 }
 
-// Windows' name where it has one (NTFS, FAT32, FAT, exFAT), else Linux's.
-std::string WindowsFilesystemName(std::string_view type,
-                                  const DeviceIdentity& identity) {
+// The format as Windows names and searches it: Windows' name where it has
+// one (NTFS, FAT32, FAT, exFAT), else Linux's; FAT and exFAT find a name in
+// any case, and every other format as it is written.
+struct WindowsFormat {
+  std::string name;
+  bool case_sensitive;
+};
+
+WindowsFormat WindowsFormatOf(std::string_view type,
+                              const DeviceIdentity& identity) {
   if (type == "vfat" || type == "msdos") {
-    return identity.version == "FAT32" ? "FAT32" : "FAT";
+    return {identity.version == "FAT32" ? "FAT32" : "FAT", false};
   }
-  if (type == "exfat") return "exFAT";
-  if (type == "ntfs" || type == "ntfs3") return "NTFS";
-  return std::string(type);
+  if (type == "exfat") return {"exFAT", false};
+  if (type == "ntfs" || type == "ntfs3") return {"NTFS", true};
+  return {std::string(type), true};
 }
 
 std::string ReadSysfs(const std::string& path) {
@@ -311,7 +318,9 @@ class TableBuilder {
     }
     const std::string type = FilesystemType(mount.type, identity);
     fresh.device = mount.device;
-    fresh.filesystem = WideFromUtf8(WindowsFilesystemName(type, identity));
+    const WindowsFormat format = WindowsFormatOf(type, identity);
+    fresh.filesystem = WideFromUtf8(format.name);
+    fresh.case_sensitive = format.case_sensitive;
     fresh.label = WideFromPathBytes(identity.label);
     fresh.drive_type = DriveType(mount, type, mount.block_device);
     built_.volumes_.push_back(std::move(fresh));

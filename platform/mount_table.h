@@ -37,6 +37,7 @@ struct LinuxVolume {
   std::vector<std::string> mount_points;  // the visible ones, each ending in '/'
   std::vector<WideString> wide_mount_points;  // the same, as kernel32 lists them
   WideString filesystem;                  // as Windows names it, if it can
+  bool case_sensitive = true;             // its names' search
   WideString label;
   UINT drive_type = kDriveUnknown;
   // Whether a statfs of its mount point may wait: the filesystem, or one

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/scoped_posix.h"
 #include "platform/system_access_shared.h"
 
 namespace platform {
@@ -55,10 +56,6 @@ FileIdentity IdentityOf(const struct stat& status) {
   return identity;
 }
 
-struct DescriptorCloser {
-  int fd;
-  ~DescriptorCloser() { ::close(fd); }
-};
 
 // Reads at most limit + 1 bytes, so that a file grown past the limit shows.
 bool ReadUpTo(int fd, std::size_t expected, std::size_t limit,
@@ -98,7 +95,7 @@ RegularFile ReadRegularFile(const std::string& path, std::size_t limit) {
     result.problem = CannotRead();
     return result;
   }
-  const DescriptorCloser closer{fd};
+  const ScopedDescriptor closer(fd);
   struct stat status;
   if (::fstat(fd, &status) != 0) {
     result.problem = CannotRead();
@@ -123,13 +120,7 @@ RegularFile ReadRegularFile(const std::string& path, std::size_t limit) {
 struct AppendedFile::Kept {
   std::mutex mutex;
   std::string path;
-  int descriptor = -1;
-
-  ~Kept() { Close(); }
-  void Close() {
-    if (descriptor >= 0) ::close(descriptor);
-    descriptor = -1;
-  }
+  ScopedDescriptor descriptor;
 };
 
 AppendedFile::AppendedFile() : kept_(std::make_unique<Kept>()) {}
@@ -139,20 +130,20 @@ bool AppendedFile::Append(const std::string& path, std::string_view line) {
   Kept& kept = *kept_;
   std::lock_guard<std::mutex> lock(kept.mutex);
   struct stat status;
-  if (kept.descriptor >= 0 &&
-      (kept.path != path || ::fstat(kept.descriptor, &status) != 0 ||
+  if (kept.descriptor.get() >= 0 &&
+      (kept.path != path || ::fstat(kept.descriptor.get(), &status) != 0 ||
        status.st_nlink == 0)) {
-    kept.Close();
+    kept.descriptor.Reset();
   }
-  if (kept.descriptor < 0) {
-    kept.descriptor = ::open(path.c_str(),
-                             O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK |
-                                 O_NOCTTY | O_CLOEXEC,
-                             0666);
-    if (kept.descriptor < 0) return false;
+  if (kept.descriptor.get() < 0) {
+    kept.descriptor.Reset(::open(path.c_str(),
+                                 O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK |
+                                     O_NOCTTY | O_CLOEXEC,
+                                 0666));
+    if (kept.descriptor.get() < 0) return false;
     kept.path = path;
   }
-  return ::write(kept.descriptor, line.data(), line.size()) ==
+  return ::write(kept.descriptor.get(), line.data(), line.size()) ==
          static_cast<ssize_t>(line.size());
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/scoped_windows.h"
 #include "platform/system_access_shared.h"
 #include "platform/wide_string.h"
 #include "platform/windows_api.h"
@@ -74,10 +75,6 @@ HANDLE OpenShared(const std::string& path, DWORD access, DWORD creation,
   return file;
 }
 
-struct HandleCloser {
-  HANDLE handle;
-  ~HandleCloser() { ::CloseHandle(handle); }
-};
 
 std::uint64_t Wide64(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
@@ -107,7 +104,7 @@ std::optional<FileIdentity> IdentityOfFile(const std::string& path) {
   const HANDLE file = OpenShared(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  const HandleCloser closer{file};
+  const ScopedHandle closer(file);
   BY_HANDLE_FILE_INFORMATION status;
   if (!::GetFileInformationByHandle(file, &status)) return std::nullopt;
   return IdentityOf(status);
@@ -124,7 +121,7 @@ RegularFile ReadRegularFile(const std::string& path, std::size_t limit) {
     result.problem = CannotRead();
     return result;
   }
-  const HandleCloser closer{file};
+  const ScopedHandle closer(file);
   if (::GetFileType(file) != FILE_TYPE_DISK) {
     result.problem = "not a regular file";
     return result;
@@ -167,7 +164,7 @@ AppendedFile::~AppendedFile() = default;
 bool AppendedFile::Append(const std::string& path, std::string_view line) {
   const HANDLE file = OpenShared(path, FILE_APPEND_DATA, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const HandleCloser closer{file};
+  const ScopedHandle closer(file);
   DWORD written = 0;
   if (!::WriteFile(file, line.data(), static_cast<DWORD>(line.size()),
                    &written, nullptr) ||

@@ -26,6 +26,7 @@
 #include "platform/deadline.h"
 #include "platform/for_the_process.h"
 #include "platform/machine.h"
+#include "platform/scoped_windows.h"
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -60,21 +61,9 @@ bool RepeatsTheNameBefore(const std::vector<WideString>& names) {
   return names.size() >= 2 && names.back() == names[names.size() - 2];
 }
 
-// A duplicated handle that a waiter asks and closes; closed wherever it
-// goes should no waiter have taken its question.
-struct OwnHandle {
-  HANDLE handle = nullptr;
-  OwnHandle() = default;
-  OwnHandle(OwnHandle&& other) noexcept : handle(other.handle) {
-    other.handle = nullptr;
-  }
-  OwnHandle& operator=(OwnHandle&&) = delete;
-  ~OwnHandle() { Close(); }
-  void Close() {
-    if (handle != nullptr) ::CloseHandle(handle);
-    handle = nullptr;
-  }
-};
+// kernel32's find handle, closed once read.
+void CloseFind(HANDLE find) { ::FindVolumeClose(find); }
+using ScopedFind = Scoped<HANDLE, nullptr, CloseFind>;
 
 // One GetVolumeInformation*W call as a waiter makes it: buffers of its
 // own, as large as the caller's (a name is never longer than a path),
@@ -165,10 +154,7 @@ class WindowsMachine final : public Machine {
     if (find == INVALID_HANDLE_VALUE) return std::nullopt;
     const DWORD first_error = ::GetLastError();
     {
-      struct FindCloser {
-        HANDLE find;
-        ~FindCloser() { ::FindVolumeClose(find); }
-      } closer{find};
+      const ScopedFind closer(find);
       for (;;) {
         listing.names.emplace_back(name);
         if (RepeatsTheNameBefore(listing.names)) break;
@@ -222,9 +208,9 @@ class WindowsMachine final : public Machine {
     // The waiter asks a handle of its own, which it also closes: the
     // caller's may be closed and its value given to another object once
     // the caller has given up.
-    OwnHandle own;
+    ScopedHandle own;
     if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(),
-                           &own.handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                           own.out(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
       return kFalse;
     }
     return AnswerInformation(
@@ -233,12 +219,10 @@ class WindowsMachine final : public Machine {
                                         DWORD* length, DWORD* flags,
                                         WCHAR* filesystem) {
             return ::GetVolumeInformationByHandleW(
-                own.handle, label, call.label_size, serial, length, flags,
+                own.get(), label, call.label_size, serial, length, flags,
                 filesystem, call.filesystem_size);
           });
-          const DWORD error = ::GetLastError();
-          own.Close();  // here, on the waiter: it may wait on the volume
-          ::SetLastError(error);
+          own.Reset();  // here, on the waiter: it may wait on the volume
           return ok;
         });
   }

@@ -19,15 +19,8 @@ from volume_tool import deadline
 from volume_tool import disk_space
 from volume_tool import replace_file
 from volume_tool import text
+from volume_tool import win32
 
-# GetDriveTypeW's codes that the table's device types cannot give back:
-# "cannot be determined", for a volume that the table lacks, and CD-ROM,
-# which DRIVE_TYPE_MAP counts with the removable drives (an optical format
-# tells it from them).
-_DRIVE_UNKNOWN = 0
-_DRIVE_CDROM = 5
-_ERROR_TIMEOUT = 1460
-_OPTICAL_FILESYSTEMS = frozenset(('iso9660', 'udf'))
 
 
 def CaptureMachine(volumes, table, simulated):
@@ -79,10 +72,11 @@ def _AskKernel32(name, volume, fail):
       (name, kernel32.GetDriveTypeW, (ctypes.c_wchar_p(name),)),
       (name, disk_space.Kernel32Capacity, (name,))])
   # As the module's GetDriveTypeW answers a volume that does not answer.
-  volume['drive_type'] = 0 if isinstance(drive_type, Exception) else drive_type
+  volume['drive_type'] = (win32.DRIVE_UNKNOWN if isinstance(drive_type, Exception)
+                          else drive_type)
   if isinstance(capacity, deadline.TimedOut):
     volume['total_bytes'] = 0
-    fail['capacity'] = _ERROR_TIMEOUT
+    fail['capacity'] = win32.ERROR_TIMEOUT
   elif isinstance(capacity, Exception):
     volume['total_bytes'] = 0
     fail['capacity'] = capacity.winerror
@@ -90,29 +84,25 @@ def _AskKernel32(name, volume, fail):
     volume['total_bytes'] = capacity[0]
 
 
-def DriveTypeCode(drive_type_map, device_type, filesystem):
+def DriveTypeCode(drive_type_map, device_type):
   """The GetDriveTypeW code of a table entry's device type: the module's own
   DRIVE_TYPE_MAP read backwards.  Where several codes map to the type, the
-  smallest stands for it (UNKNOWN is 0 rather than "no root directory",
-  REMOVABLE the removable drive), except that the CD-ROM's type with an
-  optical format is the CD-ROM."""
-  if (device_type == drive_type_map.get(_DRIVE_CDROM) and
-      text.Text(filesystem).lower() in _OPTICAL_FILESYSTEMS):
-    return _DRIVE_CDROM
+  smallest stands for it (UNKNOWN is "cannot be determined" rather than "no
+  root directory", REMOVABLE a removable drive rather than a CD-ROM's), so
+  that the file gives the same table."""
   codes = [code for code, mapped in drive_type_map.items()
            if mapped == device_type]
-  return min(codes) if codes else _DRIVE_UNKNOWN
+  return min(codes) if codes else win32.DRIVE_UNKNOWN
 
 
 def _AskTable(entry, drive_type_map, volume, simulated):
   if entry is not None:
-    volume['drive_type'] = DriveTypeCode(drive_type_map, entry.device_type,
-                                         entry.filesystem)
+    volume['drive_type'] = DriveTypeCode(drive_type_map, entry.device_type)
     volume['total_bytes'] = entry.size
     return
   # Left out of the table (its volume information failed, say): the size is
   # the mount point's, which only the real machine has.
-  volume['drive_type'] = _DRIVE_UNKNOWN
+  volume['drive_type'] = win32.DRIVE_UNKNOWN
   space = None
   if not simulated and volume['paths']:
     (space,) = disk_space.DiskSpaces(volume['paths'][:1])

@@ -9,9 +9,7 @@ import traceback
 
 from common import volume_entry
 from volume_tool import text
-
-
-ERROR_BAD_CONFIGURATION = 1610
+from volume_tool import win32
 
 
 def Listing(simulated, say_line, work):
@@ -30,7 +28,7 @@ def Listing(simulated, say_line, work):
   # Where the platform said something, its lines explain
   # ERROR_BAD_CONFIGURATION precisely; Windows' words would say "corrupt".
   if listing_error is not None and not (
-      lines and listing_error.winerror == ERROR_BAD_CONFIGURATION):
+      lines and listing_error.winerror == win32.ERROR_BAD_CONFIGURATION):
     lines.append(say_line(u'cannot list the volumes: %s' %
                           text.Text(str(listing_error))))
   return result, lines

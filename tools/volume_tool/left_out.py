@@ -9,11 +9,13 @@ then, so that asking costs no second wait.
 import contextlib
 
 from volume_tool import text
+from volume_tool import win32
 
 OK = u'ok'
 TIMED_OUT = u'timed out'
 NO_MOUNT_POINT = u'no mount point'
-_WORDS = {5: u'access denied', 21: u'not ready', 1460: TIMED_OUT}
+_WORDS = {win32.ERROR_ACCESS_DENIED: u'access denied',
+          win32.ERROR_NOT_READY: u'not ready', win32.ERROR_TIMEOUT: TIMED_OUT}
 
 
 def State(error):
