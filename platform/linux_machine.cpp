@@ -1,8 +1,8 @@
 // The real Linux machine, answering the kernel32 volume calls from the
-// mount table (mount_table.h) as README's table ("The real machine") says.
+// mount table (mount_table.h), as docs/linux.md says.
 //
-// A table is kept until libmount's monitor (mount_monitor.h) reports a
-// change of the kernel's mount table.  The listing, the mount points and
+// Its table is the process's own, kept until libmount's monitor reports a
+// change (mount_monitor.h), or a test's.  The listing, the mount points and
 // the drive types come from the table alone.  What asks a filesystem (a
 // statfs of a volume, a lookup of a path that names no volume) is asked
 // within the deadline (deadline.h) wherever it may wait: a network or FUSE
@@ -180,9 +180,8 @@ struct RecentStatus {
 
 class LinuxMachine final : public Machine {
  public:
-  // An empty path: this process's own mount table, watched for changes.
-  explicit LinuxMachine(std::string mountinfo_path = std::string())
-      : mountinfo_path_(std::move(mountinfo_path)) {}
+  explicit LinuxMachine(linux_mounts::MountTableSource& source)
+      : source_(source) {}
 
   std::optional<VolumeListing> ListVolumes(DWORD) override {
     return VolumeListing{CurrentTable()->ListedNames(), std::nullopt};
@@ -305,43 +304,7 @@ class LinuxMachine final : public Machine {
   }
 
  private:
-  std::shared_ptr<const MountTable> CurrentTable() {
-    std::lock_guard<std::mutex> lock(table_mutex_);
-    if (!mountinfo_path_.empty()) return Read(mountinfo_path_.c_str());
-    // A forked child reads its own table at its first call.
-    if (monitor_.Forked()) schedule_ = linux_mounts::RereadSchedule();
-    // Where nothing changed, the monitor's question is all a call costs.
-    // While a change waits for the reading budget, the monitor has nothing
-    // to add and is not asked; it is asked before the table is read, so
-    // that a change made while reading is reported at the next call.  A
-    // question that did not answer in time while the table was read is a
-    // change too, once it no longer waits.
-    if (table_ && !schedule_.HasUnseenChange()) {
-      if (!monitor_.Changed() && !PendingQuestionsAnswer(*table_)) return table_;
-      schedule_.NoteChange();
-    }
-    const auto start = linux_mounts::MonotonicNow();
-    if (table_ && !schedule_.DueAt(start)) return table_;
-    monitor_.Changed();
-    table_ = Read("/proc/self/mountinfo");
-    schedule_.Read(start, linux_mounts::MonotonicNow());
-    return table_;
-  }
-
-  // A reading of the table, which leaves the call's last error as it was.
-  static std::shared_ptr<const MountTable> Read(const char* mountinfo_path) {
-    const DWORD error = GetLastError();
-    auto table = linux_mounts::ReadMountTable(mountinfo_path);
-    SetLastError(error);
-    return table;
-  }
-
-  static bool PendingQuestionsAnswer(const MountTable& table) {
-    for (const VolumeKey& key : table.pending_questions()) {
-      if (!IsStuck(key)) return true;
-    }
-    return false;
-  }
+  std::shared_ptr<const MountTable> CurrentTable() { return source_.Current(); }
 
   // Fails as kernel32 does for a root path that names no volume:
   // kErrorDirNotRoot for a directory that is not a mount point, as it says
@@ -368,21 +331,23 @@ class LinuxMachine final : public Machine {
     return true;
   }
 
-  const std::string mountinfo_path_;
+  linux_mounts::MountTableSource& source_;
   std::mutex recent_mutex_;
   RecentStatus recent_status_;
-  std::mutex table_mutex_;
-  linux_mounts::MountTableMonitor monitor_;
-  linux_mounts::RereadSchedule schedule_;
-  std::shared_ptr<const MountTable> table_;
+};
+
+// The process's own machine: over its own mount table, watched.
+struct Native {
+  linux_mounts::WatchedMountTable table;
+  std::unique_ptr<Machine> machine = MakeLinuxMachine(table);
 };
 
 }  // namespace
 
-Machine& NativeMachine() { return ForTheProcess<LinuxMachine>(); }
-
-std::unique_ptr<Machine> MakeLinuxMachine(std::string mountinfo_path) {
-  return std::make_unique<LinuxMachine>(std::move(mountinfo_path));
+std::unique_ptr<Machine> MakeLinuxMachine(linux_mounts::MountTableSource& source) {
+  return std::make_unique<LinuxMachine>(source);
 }
+
+Machine& NativeMachine() { return *ForTheProcess<Native>().machine; }
 
 }  // namespace platform

@@ -11,6 +11,9 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/deadline.h"
+#include "platform/last_error.h"
+
 namespace platform::linux_mounts {
 namespace {
 
@@ -77,6 +80,46 @@ void RereadSchedule::Read(Nanoseconds start, Nanoseconds end) {
   budget_time_ = end;
   read_before_ = true;
   unseen_change_ = false;
+}
+
+namespace {
+
+// A reading of the table, which leaves the call's last error as it was.
+std::shared_ptr<const MountTable> Read() {
+  const DWORD error = GetLastError();
+  auto table = ReadMountTable("/proc/self/mountinfo");
+  SetLastError(error);
+  return table;
+}
+
+bool PendingQuestionsAnswer(const MountTable& table) {
+  for (const VolumeKey& key : table.pending_questions()) {
+    if (!IsStuck(key)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::shared_ptr<const MountTable> WatchedMountTable::Current() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (monitor_.Forked()) schedule_ = RereadSchedule();
+  // Where nothing changed, the monitor's question is all a call costs.
+  // While a change waits for the reading budget, the monitor has nothing to
+  // add and is not asked; it is asked before the table is read, so that a
+  // change made while reading is reported at the next call.  A question
+  // that did not answer in time while the table was read is a change too,
+  // once it no longer waits.
+  if (table_ && !schedule_.HasUnseenChange()) {
+    if (!monitor_.Changed() && !PendingQuestionsAnswer(*table_)) return table_;
+    schedule_.NoteChange();
+  }
+  const auto start = MonotonicNow();
+  if (table_ && !schedule_.DueAt(start)) return table_;
+  monitor_.Changed();
+  table_ = Read();
+  schedule_.Read(start, MonotonicNow());
+  return table_;
 }
 
 RereadSchedule::Nanoseconds MonotonicNow() {

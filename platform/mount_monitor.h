@@ -6,6 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/mount_table.h"
 
 struct libmnt_monitor;
 
@@ -69,5 +73,20 @@ class RereadSchedule {
 
 // The monotonic clock that RereadSchedule counts in.
 RereadSchedule::Nanoseconds MonotonicNow();
+
+// This process's mount table, read again when the monitor reports a change
+// and the schedule allows, or when a question that missed the deadline while
+// it was read may answer now (mount_table.h).  A forked child reads its own
+// at its first call.
+class WatchedMountTable final : public MountTableSource {
+ public:
+  std::shared_ptr<const MountTable> Current() override;
+
+ private:
+  std::mutex mutex_;
+  MountTableMonitor monitor_;
+  RereadSchedule schedule_;
+  std::shared_ptr<const MountTable> table_;
+};
 
 }  // namespace platform::linux_mounts

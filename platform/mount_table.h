@@ -97,6 +97,14 @@ class MountTable {
   mutable std::atomic<std::size_t> last_found_{0};
 };
 
+// Where a Linux machine finds the mount table to answer a call from: this
+// process's own, watched (mount_monitor.h), or a test's.
+class MountTableSource {
+ public:
+  virtual ~MountTableSource() = default;
+  virtual std::shared_ptr<const MountTable> Current() = 0;
+};
+
 // The volumes of the mount table in `mountinfo_path` (a file in the format
 // of /proc/self/mountinfo).  A table that cannot be read has no volumes.
 std::shared_ptr<const MountTable> ReadMountTable(const char* mountinfo_path);

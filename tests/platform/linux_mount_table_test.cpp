@@ -56,6 +56,15 @@ class MountTableTest : public test_environment::TemporaryDirectoryTest {
     return loop;
   }
 
+  // The mount table of a file, read again at every call.
+  struct FileTable final : linux_mounts::MountTableSource {
+    explicit FileTable(std::string file) : path(std::move(file)) {}
+    std::shared_ptr<const linux_mounts::MountTable> Current() override {
+      return linux_mounts::ReadMountTable(path.c_str());
+    }
+    const std::string path;
+  };
+
   // A machine over these mountinfo lines ("ID PARENT MAJ:MIN TARGET TYPE
   // SOURCE" each, the rest filled in).
   std::unique_ptr<platform::Machine> Machine(const std::vector<std::string>& lines) {
@@ -69,7 +78,8 @@ class MountTableTest : public test_environment::TemporaryDirectoryTest {
           << " rw,relatime shared:1 - " << type << ' ' << source << " rw\n";
     }
     out.close();
-    return MakeLinuxMachine(path);
+    tables_.push_back(std::make_unique<FileTable>(path));
+    return MakeLinuxMachine(*tables_.back());
   }
 
   // The volumes that an enumeration walks.
@@ -122,6 +132,7 @@ class MountTableTest : public test_environment::TemporaryDirectoryTest {
   }
 
   std::vector<std::string> loops_;
+  std::vector<std::unique_ptr<FileTable>> tables_;
 };
 
 using Listed = std::vector<std::vector<std::string>>;
