@@ -1,6 +1,6 @@
 """Test support: simulated machines, their journal, the log capture of every
 suite, and the stand-ins that the module's callers pass (stat results and
-handles, from bench/call_paths.py)."""
+handles, from call_paths.py)."""
 
 import contextlib
 import json
@@ -13,10 +13,8 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# The command's parts; and bench/, for what the suites share with the leak
-# check, last so that its scripts shadow no module.
+# The command's parts.
 sys.path.insert(0, os.path.join(ROOT, 'tools'))
-sys.path.append(os.path.join(ROOT, 'bench'))
 from call_paths import Handle, Stat  # pylint: disable=g-import-not-at-top,unused-import
 from volume_tool import diagnostics  # pylint: disable=g-import-not-at-top
 from volume_tool import file_volume  # pylint: disable=g-import-not-at-top,unused-import

@@ -1,13 +1,8 @@
 """Every callable of windows.volumes, and the calls that walk its success
 path and each of its error paths, on machine files made for them: the one
-list of the checks that call everything, bench/leak_check.py and
-tests/python/test_refcounts.py (each path many times) and
-tests/python/test_fuzz.py (every callable, with random arguments).
-
-It lives in bench/, beside process_memory.py, which the same checks share:
-leak_check.py runs as a script with nothing but the module's tree on its
-path and finds both in its own folder, and the suites put bench/ on theirs
-(tests/python/simulation.py).
+list of the checks that call everything, tests/leak_check.py and
+test_refcounts.py (each path many times) and test_fuzz.py (every callable,
+with random arguments).
 """
 
 import json

@@ -1,6 +1,6 @@
 """Runs every path of the module many times and reports memory growth.
 
-  PYTHONPATH=build/python python2.7 bench/leak_check.py [ROUNDS]
+  PYTHONPATH=build/python python2.7 tests/leak_check.py [ROUNDS]
 
 Each path of call_paths.py, and on Linux a refresh of this machine, runs a
 while to warm up, then ROUNDS times (20000 unless given); the bytes that
@@ -16,9 +16,12 @@ import shutil
 import sys
 import tempfile
 
-import call_paths
-from process_memory import AllocatedBytes
-from windows import volumes
+# What the suites share with it, beside them.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                'python'))
+import call_paths  # pylint: disable=g-import-not-at-top
+from process_memory import AllocatedBytes  # pylint: disable=g-import-not-at-top
+from windows import volumes  # pylint: disable=g-import-not-at-top
 
 ROUNDS = 20000
 

@@ -1,6 +1,7 @@
 """What a process holds, read the same way on every system, for the checks
-that every path of the module leaves nothing behind (bench/leak_check.py,
-tests/python/test_refcounts.py).
+that every path of the module leaves nothing behind (tests/leak_check.py,
+test_refcounts.py) and that stuck volumes hold few threads
+(test_stuck_volumes.py).
 
 On Windows the interpreter and the module each have a C runtime of their
 own, each with its own heap: the bytes in use are summed over every heap of
