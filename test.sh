@@ -6,7 +6,7 @@
 # Python suites also run in the Windows CPython 2.7 installations that
 # VOLUMES_WINDOWS_PYTHON_X86 and VOLUMES_WINDOWS_PYTHON_X64 name.
 # VOLUMES_LONG_CHECKS=1 runs the long versions of the standing checks (see
-# the README).  Arguments go to every ctest.
+# docs/checks.md).  Arguments go to every ctest.
 set -eu
 cd "$(dirname "$0")"
 scripts/setup.sh

@@ -5,7 +5,7 @@
 // numbers, handle values, BOOL results and a per-thread last error.  Which
 // machine answers is decided here, at every call:
 //   - VOLUMES_SIMULATION set to a non-empty path: the simulated machine
-//     described by that file (see the README);
+//     described by that file (docs/simulated-machine.md);
 //   - otherwise the real machine: kernel32 itself on Windows, the mount table
 //     on Linux.
 //

@@ -1,8 +1,8 @@
 // The simulated machine's file format: a machine description, read from the
 // file's JSON text.
 //
-// The format is a public interface, documented in the README ("Simulated
-// machines").
+// The format is a public interface, documented in
+// docs/simulated-machine.md.
 #pragma once
 
 #include <cstddef>

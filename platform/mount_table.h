@@ -1,6 +1,6 @@
 // The Linux mount table as a list of volumes, in kernel32's terms: which
 // mounts are volumes, and what each volume's name, mount points, format,
-// label and drive type are, is README's table ("The real machine").
+// label and drive type are, is docs/linux.md's table.
 //
 // The table is built from the mount table alone (mount_visibility.h), so
 // that a hung FUSE daemon or a dead NFS server cannot stall a listing; btrfs

@@ -1,8 +1,8 @@
 // The simulated machine: machines described in JSON files, answering the
 // kernel32 volume calls.
 //
-// The answer to every call is a public interface, documented in the README
-// ("Simulated machines").  Every call reads the file as it is at that call
+// The answer to every call is a public interface, documented in
+// docs/simulated-machine.md.  Every call reads the file as it is at that call
 // and appends one line to the journal named by VOLUMES_SIMULATION_JOURNAL.
 #pragma once
 

@@ -67,7 +67,7 @@ seconds, and a replaced machine file is a change.  It runs until Ctrl-C,
 watching goes on.
 
 environment:
-  VOLUMES_SIMULATION          a machine file (see README.md): show that
+  VOLUMES_SIMULATION          a machine file (docs/simulated-machine.md): show
                               simulated machine instead of this one
   VOLUMES_SIMULATION_JOURNAL  a file to which each simulated call is appended
   VOLUMES_QUERY_TIMEOUT_MS    the deadline of every call about a volume, the

@@ -1,4 +1,4 @@
-// The Linux machine over mount tables written for the test: what the README
+// The Linux machine over mount tables written for the test: what docs/linux.md
 // promises of visibility, device numbers, names, drive types and flags,
 // including what no real machine here can show.
 #include <fcntl.h>

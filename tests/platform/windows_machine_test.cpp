@@ -405,7 +405,7 @@ TEST_F(SimulationOnWindowsTest, ParseKeptUntilTheFileIsReplaced) {
   const FILETIME written = LastWrite();
 
   // Rewritten in place, same size, its time put back: the same identity,
-  // so the parse is kept, which is what the README warns of.
+  // so the parse is kept, which is what docs/simulated-machine.md warns of.
   Write(machine_, cdrom);
   SetLastWrite(written);
   EXPECT_EQ(DriveTypeOfC(), kDriveRamdisk);

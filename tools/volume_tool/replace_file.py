@@ -1,5 +1,5 @@
 """Replacing a file by renaming another one over it, on every platform, as
-a writer of machine files must (see the README's simulated machines).
+a writer of machine files must (see docs/simulated-machine.md).
 
 os.rename does that on POSIX.  On Windows it fails when the destination
 exists, and MoveFileExW with MOVEFILE_REPLACE_EXISTING does it instead; that
