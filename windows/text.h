@@ -1,6 +1,7 @@
 // The one place where the platform's UTF-16 text and the interpreter's
-// unicode meet.  Python 2.7 stores unicode as UTF-16 on Windows (UCS2) and as
-// UTF-32 on Linux (UCS4); both builds go through here.
+// unicode meet.  A Python 2.7 stores unicode as its build chose,
+// Py_UNICODE_SIZE: UTF-16 (UCS2, as python.org's builds for Windows do) or
+// UTF-32 (UCS4, as most Linux builds do); both go through here.
 #pragma once
 
 #include <Python.h>

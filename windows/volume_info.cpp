@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "windows/calling_convention.h"
+#include "windows/guid_matcher.h"
 #include "windows/idioms.h"
 #include "windows/logger.h"
 #include "windows/module_state.h"
@@ -49,11 +50,9 @@ const char kAllVolumeEntriesDoc[] =
     "    ";
 
 namespace names {
-// The module's constants that the service builds and reads.
+// The module's constant that the service builds and reads (the GUID
+// matcher is guid_matcher.h's).
 Name DRIVE_TYPE_MAP("DRIVE_TYPE_MAP");
-Name VOLUME_NAME_GUID_MATCHER("VOLUME_NAME_GUID_MATCHER");
-Name re("re");
-Name compile("compile");
 // The methods' parameters.
 Name self("self");
 Name stat_result("stat_result");
@@ -80,10 +79,6 @@ Name get("get");
 Name sort("sort");
 Name key("key");
 Name len("len");
-Name match("match");
-Name group("group");
-Name encode("encode");
-Name ascii("ascii");
 Name lower("lower");
 // A VolumeEntry's keywords, in the order in which its values are made.
 Name volume("volume");
@@ -131,10 +126,6 @@ namespace {
 
 // --- The module's constants ----------------------------------------------------
 
-// VOLUME_NAME_GUID_MATCHER as start-up made it: while the global still binds
-// it, the refresh matches a volume name itself (MatchedGuid).
-ProcessRef start_up_matcher;
-
 void BuildDriveTypeMap() {
   // The GetDriveTypeW codes, 0 to 6, in order.
   static const char* const kDeviceTypes[] = {
@@ -160,12 +151,7 @@ void BuildDriveTypeMap() {
 
 void StartVolumeInfo() {
   BuildDriveTypeMap();
-  // Every backslash here is one character of the pattern.
-  OwnedRef pattern = NewString("\\\\\\\\\\?\\\\Volume\\{([\\w-]+)\\}\\\\");
-  OwnedRef compile = GlobalAttr(names::re, names::compile);
-  OwnedRef matcher = Call(compile, {pattern});
-  start_up_matcher.Reset(OwnedRef::NewReference(matcher));
-  BindGlobal(names::VOLUME_NAME_GUID_MATCHER.get(), std::move(matcher));
+  BuildVolumeNameGuidMatcher();
 }
 
 // --- The service and its lookups ---------------------------------------------
@@ -322,62 +308,6 @@ unsigned long long CapacityOf(BorrowedRef volume_name,
   return total_bytes.value_or(0);
 }
 
-// What the start-up matcher's match(name).group(1).encode('ascii') gives
-// for an exact str or unicode name: the GUID text as a byte string, or
-// None where it does not match.  The pattern's \w is ASCII's (no flags),
-// and its braces leave nothing to backtrack.
-template <class Char>
-OwnedRef MatchedGuid(const Char* name, Py_ssize_t size) {
-  static constexpr char kPrefix[] = "\\\\?\\Volume{";
-  constexpr Py_ssize_t kPrefixSize = sizeof kPrefix - 1;
-  if (size < kPrefixSize) return NewNone();
-  for (Py_ssize_t i = 0; i < kPrefixSize; ++i) {
-    if (name[i] != static_cast<unsigned char>(kPrefix[i])) return NewNone();
-  }
-  const auto is_word = [](std::uint32_t c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           (c >= '0' && c <= '9') || c == '_' || c == '-';
-  };
-  Py_ssize_t end = kPrefixSize;
-  while (end < size && is_word(static_cast<std::uint32_t>(name[end]))) ++end;
-  if (end == kPrefixSize || end + 1 >= size || name[end] != '}' ||
-      name[end + 1] != '\\') {
-    return NewNone();
-  }
-  OwnedRef guid = OwnedRef::StealChecked(
-      PyString_FromStringAndSize(nullptr, end - kPrefixSize));
-  char* out = PyString_AS_STRING(guid.get());
-  for (Py_ssize_t i = kPrefixSize; i < end; ++i) {
-    *out++ = static_cast<char>(name[i]);
-  }
-  return guid;
-}
-
-// The GUID text of a volume GUID path, as a byte string; None for another
-// name.
-OwnedRef VolumeUuid(BorrowedRef volume_name) {
-  OwnedRef matcher = LookupGlobal(names::VOLUME_NAME_GUID_MATCHER);
-  PyObject* const name = volume_name.get();
-  // The matcher start-up made, which nothing can change: the match is
-  // made here (the "refresh" targets).
-  if (matcher.get() == start_up_matcher.get()) {
-    if (PyUnicode_CheckExact(name)) {
-      return MatchedGuid(PyUnicode_AS_UNICODE(name), PyUnicode_GET_SIZE(name));
-    }
-    if (PyString_CheckExact(name)) {
-      return MatchedGuid(reinterpret_cast<const unsigned char*>(
-                             PyString_AS_STRING(name)),
-                         PyString_GET_SIZE(name));
-    }
-  }
-  OwnedRef match = CallMethod(matcher, names::match, {volume_name});
-  // "If there is a match": the match's truth, as the host's `if` tests it.
-  if (!IsTrue(match)) return NewNone();
-  OwnedRef group_number = OwnedRef::StealChecked(PyInt_FromLong(1));
-  OwnedRef guid = CallMethod(match, names::group, {group_number});
-  return CallMethod(guid, names::encode, {BorrowedRef(names::ascii.get())});
-}
-
 // The keyword dict of VolumeEntry's call, used again by the next volume
 // when the call kept nothing of it (the "refresh" targets): a dict that the
 // callee holds is never touched again.
@@ -420,7 +350,9 @@ void AddVolumeEntry(BorrowedRef new_volume_entries, BorrowedRef volume_name) {
   OwnedRef volume_uuid = VolumeUuid(volume_name);
   OwnedRef volume_entry_class =
       GlobalAttr(global::volume_entry, names::VolumeEntry);
-  // The keyword values are made in this order: the ID first, the size last.
+  // The keywords' values go in in the keywords' order, each made as it goes
+  // in, from the volume ID to the size; the device type, the capacity and
+  // the UUID were asked for before, in the refresh's order.
   OwnedRef fields = SpareKeywords().Take();
   auto set_field = [&](const Name& keyword, BorrowedRef value) {
     Check(PyDict_SetItem(fields.get(), keyword.get(), value.get()));
