@@ -14,7 +14,6 @@ volume.
 """
 
 import argparse
-import json
 import os
 import sys
 

@@ -122,16 +122,12 @@ class CapturedLogs(logging.Handler):
     self.on_record = on_record
     self.keep = keep
     logger = logging.getLogger('windows.volumes')
-    saved = (logger.level, logger.propagate)
+    test.addCleanup(setattr, logger, 'propagate', logger.propagate)
+    test.addCleanup(logger.setLevel, logger.level)
+    test.addCleanup(logger.removeHandler, self)
     logger.setLevel(level)
     logger.propagate = False
     logger.addHandler(self)
-
-    def Restore():
-      logger.removeHandler(self)
-      logger.setLevel(saved[0])
-      logger.propagate = saved[1]
-    test.addCleanup(Restore)
 
   def emit(self, record):
     record.getMessage()
@@ -148,12 +144,13 @@ class CapturedLogs(logging.Handler):
 
 class SimulatedMachineTestCase(unittest.TestCase):
   """Each test gets a directory of machine files, a journal and the module's
-  log; the switch and the journal are restored after it.  A suite that
+  log; the switch, the journal and the deadline are restored after it.  A suite that
   makes thousands of calls sets MANY_CALLS: no journal, and log records
   formatted but not kept."""
 
   MANY_CALLS = False
-  _SWITCHES = ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL')
+  _SWITCHES = ('VOLUMES_SIMULATION', 'VOLUMES_SIMULATION_JOURNAL',
+               'VOLUMES_QUERY_TIMEOUT_MS')
 
   def setUp(self):
     self.directory = tempfile.mkdtemp(prefix='volumes-test-')

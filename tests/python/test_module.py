@@ -188,6 +188,18 @@ class StartUpFailureTest(unittest.TestCase):
       shutil.copy(os.path.join(BUILD_TREE, package, module),
                   os.path.join(self.overrides, package, module))
 
+  def OverrideWinwrap(self, source, capsule=False):
+    """The module beside a winwrap of `source`; with `capsule`, one whose
+    _C_API is a capsule of the table `_table` that `source` makes."""
+    self.LinkHostPackage('windows')
+    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
+    self.Override('windows/winwrap.py', textwrap.dedent(source) + (textwrap.dedent('''
+        _new = ctypes.pythonapi.PyCapsule_New
+        _new.restype = ctypes.py_object
+        _new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        _C_API = _new(ctypes.addressof(_table), 'windows.winwrap._C_API', None)
+        ''') if capsule else ''))
+
   def testStartUpImportsWhatItNamesOnly(self):
     # A host's __import__ that refuses anything else, with an error other
     # than ImportError, does not stop it.
@@ -240,9 +252,7 @@ class StartUpFailureTest(unittest.TestCase):
     self.assertNotIn('DRIVE_TYPE_MAP', bound)
 
   def testWinwrapWithoutEntryPoint(self):
-    self.LinkHostPackage('windows')
-    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
-    self.Override('windows/winwrap.py', 'def RaiseWindowsError(code=None): pass\n')
+    self.OverrideWinwrap('def RaiseWindowsError(code=None): pass\n')
     outcome, bound = self.Import()
     self.assertEqual(outcome, 'ImportError: windows.winwrap does not provide '
                      'RaiseWindowsError (capsule windows.winwrap._C_API)')
@@ -250,16 +260,10 @@ class StartUpFailureTest(unittest.TestCase):
     self.assertNotIn('logging', bound)
 
   def testWinwrapCapsuleWithNullEntryPoint(self):
-    self.LinkHostPackage('windows')
-    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
-    self.Override('windows/winwrap.py', '''
+    self.OverrideWinwrap('''
         import ctypes
         _table = (ctypes.c_void_p * 1)()  # RaiseWindowsError: null
-        _new = ctypes.pythonapi.PyCapsule_New
-        _new.restype = ctypes.py_object
-        _new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        _C_API = _new(ctypes.addressof(_table), 'windows.winwrap._C_API', None)
-        ''')
+        ''', capsule=True)
     outcome, bound = self.Import()
     self.assertEqual(outcome, 'ImportError: windows.winwrap does not provide '
                      'RaiseWindowsError (capsule windows.winwrap._C_API)')
@@ -267,9 +271,7 @@ class StartUpFailureTest(unittest.TestCase):
     self.assertIn('GetVolumeInformation', bound)
 
   def testAnEntryPointThatReturnsIsASystemError(self):
-    self.LinkHostPackage('windows')
-    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
-    self.Override('windows/winwrap.py', '''
+    self.OverrideWinwrap('''
         import __builtin__
         import ctypes
         # As the stand-in does where the interpreter has none.
@@ -277,11 +279,7 @@ class StartUpFailureTest(unittest.TestCase):
         _entry = ctypes.CFUNCTYPE(ctypes.py_object, ctypes.c_int,
                                   ctypes.c_ulong)(lambda has_code, code: 42)
         _table = (ctypes.c_void_p * 1)(ctypes.cast(_entry, ctypes.c_void_p))
-        _new = ctypes.pythonapi.PyCapsule_New
-        _new.restype = ctypes.py_object
-        _new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        _C_API = _new(ctypes.addressof(_table), 'windows.winwrap._C_API', None)
-        ''')
+        ''', capsule=True)
     machine = os.path.join(self.overrides, 'machine.json')
     with open(machine, 'w') as out:
       json.dump({'find_next_error': {'after': 1, 'code': 5}, 'volumes': [
@@ -314,9 +312,7 @@ class StartUpFailureTest(unittest.TestCase):
         for code in (21, 5, 21, 6, 5, 6)])
 
   def testOtherErrorsWhileLookingForTheEntryPointPass(self):
-    self.LinkHostPackage('windows')
-    shutil.copy(volumes.__file__, os.path.join(self.overrides, 'windows'))
-    self.Override('windows/winwrap.py', '''
+    self.OverrideWinwrap('''
         import sys
         class Winwrap(object):
           @property

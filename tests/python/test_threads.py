@@ -5,7 +5,6 @@ and forced refreshes racing on one generation share one rebuild.
 VOLUMES_LONG_CHECKS=1 runs 25,000 rounds."""
 
 import logging
-import os
 import random
 import sys
 import threading

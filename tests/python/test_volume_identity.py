@@ -1,6 +1,5 @@
 """Volume IDs and the cached FAT-family test."""
 
-import logging
 import os
 import unittest
 

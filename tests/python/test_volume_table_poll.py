@@ -77,9 +77,7 @@ class Watching(object):
     self.Kill()  # one that does not end fails the test, not the run
     for reader in self.readers:
       reader.join(WAIT)
-    rest = []
-    while not self.lines.empty():
-      rest.append(self.lines.get())
+    rest = [self.lines.get() for _ in range(self.lines.qsize())]
     return (self.process.wait(), ''.join(rest[:-1]),
             ''.join(self.errors[:-1]))
 
@@ -148,8 +146,7 @@ class SimulatedMachineTest(SimulatedMachineTestCase):
     self.assertEqual((status, err), (0, ''))
     (line,) = out.splitlines()
     self.assertTrue(line.startswith('{"action": "remove", '), line)
-    change = json.loads(line)
-    self.assertEqual(change, dict(table_object, action='remove'))
+    self.assertEqual(json.loads(line), dict(table_object, action='remove'))
 
     watching = self.Watch('--timeout', '300', '-n')
     self.assertEqual(watching.End(interrupt=False), (1, '', ''))
@@ -200,26 +197,32 @@ class MountTableTest(unittest.TestCase):
     self.addCleanup(shutil.rmtree, self.directory)
     os.environ.pop('VOLUMES_SIMULATION', None)
 
+  def Watch(self, columns):
+    # An hour's interval: what wakes the command is the mount table.
+    watching = Watching(('--interval', '3600', '-r', '-o', columns),
+                        prefix=('unshare', '-m', '--propagation', 'private'))
+    self.addCleanup(watching.Kill)
+    self.assertEqual(watching.Line(), 'ACTION ' + columns.replace(',', ' '))
+    return watching
+
+  @staticmethod
+  def Inside(watching, *command):
+    return ['nsenter', '-t', str(watching.process.pid), '-m'] + list(command)
+
   def Seen(self, watching, *command):
     """The line about the test's directory that `command`, run in the
     command's namespace, gives, and the seconds it took to come.  (Other
     lines may come between: the namespace began as a copy of the machine's,
     whose mounts other tests make, and whose FUSE daemons may die.)"""
     start = time.time()
-    subprocess.check_call(['nsenter', '-t', str(watching.process.pid), '-m'] +
-                          list(command))
+    subprocess.check_call(self.Inside(watching, *command))
     line = watching.Line()
     while self.directory not in line:
       line = watching.Line()
     return line, time.time() - start
 
   def testMountAndUnmountWakeIt(self):
-    # An hour's interval: what wakes the command is the mount table.
-    watching = Watching(('--interval', '3600', '-r', '-o',
-                         'MOUNTPOINT,FSTYPE,USE%'),
-                        prefix=('unshare', '-m', '--propagation', 'private'))
-    self.addCleanup(watching.Kill)
-    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT FSTYPE USE%')
+    watching = self.Watch('MOUNTPOINT,FSTYPE,USE%')
     added, add_delay = self.Seen(watching, 'mount', '-t', 'tmpfs', '-o',
                                  'size=1m', 'volumes-poll', self.directory)
     removed, remove_delay = self.Seen(watching, 'umount', self.directory)
@@ -232,10 +235,7 @@ class MountTableTest(unittest.TestCase):
     self.assertNotIn('Traceback', err)
 
   def testRemountReadOnlyIsAChangeAndABindMountHasItsTarget(self):
-    watching = Watching(('--interval', '3600', '-r', '-o', 'MOUNTPOINT,RO'),
-                        prefix=('unshare', '-m', '--propagation', 'private'))
-    self.addCleanup(watching.Kill)
-    self.assertEqual(watching.Line(), 'ACTION MOUNTPOINT RO')
+    watching = self.Watch('MOUNTPOINT,RO')
     mount = os.path.join(self.directory, 'm')
     os.mkdir(mount)
     added, _ = self.Seen(watching, 'mount', '-t', 'tmpfs', '-o', 'size=1m',
@@ -247,14 +247,12 @@ class MountTableTest(unittest.TestCase):
     # a PATH below the bind mount lies under the longer one.
     bound = os.path.join(self.directory, 'bound-longer')
     os.mkdir(bound)
-    subprocess.check_call(['nsenter', '-t', str(watching.process.pid), '-m',
-                           'mount', '--bind', mount, bound])
-    status, out, _ = RunTool(
-        ['-r', '-n', '-o', 'PATH,TARGET,MOUNTPOINT', bound],
-        command=['nsenter', '-t', str(watching.process.pid), '-m',
-                 sys.executable, TOOL])
+    subprocess.check_call(self.Inside(watching, 'mount', '--bind', mount, bound))
+    status, out, _ = RunTool(['-r', '-n', '-o', 'PATH,TARGET,MOUNTPOINT', bound],
+                             command=self.Inside(watching, sys.executable, TOOL))
     self.assertEqual((status, out), (0, '%s %s/ %s/\n' % (bound, bound, mount)))
     watching.End()
+
 
 if __name__ == '__main__':
   unittest.main()
