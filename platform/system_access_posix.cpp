@@ -56,7 +56,6 @@ FileIdentity IdentityOf(const struct stat& status) {
   return identity;
 }
 
-
 // Reads at most limit + 1 bytes, so that a file grown past the limit shows.
 bool ReadUpTo(int fd, std::size_t expected, std::size_t limit,
               std::string& text) {

@@ -75,7 +75,6 @@ HANDLE OpenShared(const std::string& path, DWORD access, DWORD creation,
   return file;
 }
 
-
 std::uint64_t Wide64(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
 }

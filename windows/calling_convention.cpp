@@ -1,7 +1,8 @@
-#include "windows/error_boundary.h"
 #include "windows/calling_convention.h"
 
 #include <cstring>
+
+#include "windows/error_boundary.h"
 
 namespace volumes {
 

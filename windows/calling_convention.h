@@ -15,8 +15,8 @@
 #include <array>
 #include <cstdint>
 
-#include "windows/names.h"
 #include "windows/error_boundary.h"
+#include "windows/names.h"
 #include "windows/refs.h"
 
 namespace volumes {

@@ -1,4 +1,3 @@
-#include "windows/error_boundary.h"
 #include "windows/function_type.h"
 
 #include <structmember.h>
@@ -8,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "windows/error_boundary.h"
 #include "windows/object_protocol.h"
 
 namespace volumes {

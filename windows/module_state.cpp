@@ -1,5 +1,6 @@
-#include "windows/error_boundary.h"
 #include "windows/module_state.h"
+
+#include "windows/error_boundary.h"
 
 namespace volumes {
 

@@ -1,6 +1,6 @@
-#include "windows/error_boundary.h"
 #include "windows/name_lookup.h"
 
+#include "windows/error_boundary.h"
 #include "windows/module_state.h"
 #include "windows/object_protocol.h"
 

@@ -1,5 +1,6 @@
-#include "windows/error_boundary.h"
 #include "windows/object_protocol.h"
+
+#include "windows/error_boundary.h"
 
 namespace volumes {
 

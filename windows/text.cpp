@@ -1,10 +1,11 @@
-#include "windows/error_boundary.h"
 #include "windows/text.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 #include <initializer_list>
+#include <string>
+
+#include "windows/error_boundary.h"
 
 namespace volumes {
 

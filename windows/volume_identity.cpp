@@ -1,4 +1,3 @@
-#include "windows/error_boundary.h"
 #include "windows/volume_identity.h"
 
 #include <cstddef>
@@ -7,6 +6,7 @@
 #include <utility>
 
 #include "windows/calling_convention.h"
+#include "windows/error_boundary.h"
 #include "windows/idioms.h"
 #include "windows/interpreter_internals.h"
 #include "windows/names.h"

@@ -1,10 +1,10 @@
-#include "windows/error_boundary.h"
 #include "windows/volume_info.h"
 
 #include <cstdint>
 #include <optional>
 
 #include "windows/calling_convention.h"
+#include "windows/error_boundary.h"
 #include "windows/guid_matcher.h"
 #include "windows/idioms.h"
 #include "windows/logger.h"

@@ -1,10 +1,10 @@
-#include "windows/error_boundary.h"
 #include "windows/volume_queries.h"
 
 #include <cstring>
 #include <string>
 
 #include "windows/buffers.h"
+#include "windows/error_boundary.h"
 #include "windows/find_volume_handle.h"
 #include "windows/handle_bits.h"
 #include "windows/idioms.h"

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "windows/calling_convention.h"
+#include "windows/error_boundary.h"
 #include "windows/function_type.h"
 #include "windows/logger.h"
 #include "windows/module_state.h"
 #include "windows/name_lookup.h"
 #include "windows/names.h"
 #include "windows/object_protocol.h"
-#include "windows/error_boundary.h"
 #include "windows/refs.h"
 #include "windows/registration.h"
 #include "windows/volume_identity.h"

@@ -1,6 +1,6 @@
-#include "windows/error_boundary.h"
 #include "windows/with_statement.h"
 
+#include "windows/error_boundary.h"
 #include "windows/interpreter_internals.h"
 #include "windows/names.h"
 

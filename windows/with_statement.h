@@ -3,8 +3,8 @@
 
 #include <Python.h>
 
-#include "windows/object_protocol.h"
 #include "windows/error_boundary.h"
+#include "windows/object_protocol.h"
 #include "windows/refs.h"
 
 namespace volumes {

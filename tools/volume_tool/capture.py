@@ -22,7 +22,6 @@ from volume_tool import text
 from volume_tool import win32
 
 
-
 def CaptureMachine(volumes, table, simulated):
   """The machine file's object, one volume object per name that `volumes`
   lists, the volumes without a mount point included.  `table` is the

@@ -39,9 +39,9 @@ class LeftOut(object):
 
 def LeftOutVolumes(volumes, table, states=None):
   """The volumes of volumes._ListVolumeNames() that `table` lacks and whose
-  state is one of `states` (any, for None), in the order listed.  A volume that answers
-  now, though the table left it out (another of its volume ID came after
-  it, or it answered again just now), is no volume left out."""
+  state is one of `states` (any, for None), in the order listed.  A volume
+  that answers now, though the table left it out (another of its volume ID
+  came after it, or it answered again just now), is no volume left out."""
   in_table = set(entry.device_file for entry in table.values())
   left_out = []
   with _Quiet(volumes.LOGGER):
